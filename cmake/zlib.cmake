@@ -1,0 +1,29 @@
+# zlib 1.3.1 with its minizip zip/unzip layer.
+#  - Windows: one 32-bit zlib.dll (plus import library) that kelzar.exe binds at
+#    load time; minizip's Win32 file layer (iowin32) is part of it.
+#  - Native: a static library, so that the code that talks only to minizip
+#    handles can be unit-tested and fuzzed on the build machine.
+set(zsrc "${KELZAR_ZLIB_SOURCE_DIR}")
+set(KELZAR_ZLIB_CORE_SOURCES
+  adler32.c compress.c crc32.c deflate.c gzclose.c gzlib.c gzread.c gzwrite.c
+  infback.c inffast.c inflate.c inftrees.c trees.c uncompr.c zutil.c)
+list(TRANSFORM KELZAR_ZLIB_CORE_SOURCES PREPEND "${zsrc}/")
+set(KELZAR_MINIZIP_SOURCES
+  "${zsrc}/contrib/minizip/ioapi.c"
+  "${zsrc}/contrib/minizip/zip.c"
+  "${zsrc}/contrib/minizip/unzip.c")
+
+if(WIN32)
+  add_library(zlib SHARED ${KELZAR_ZLIB_CORE_SOURCES} ${KELZAR_MINIZIP_SOURCES}
+              "${zsrc}/contrib/minizip/iowin32.c")
+  # The DLL is named exactly zlib.dll; no "lib" prefix.
+  set_target_properties(zlib PROPERTIES PREFIX "" OUTPUT_NAME zlib IMPORT_PREFIX "lib")
+  target_link_options(zlib PRIVATE -static-libgcc -s)
+else()
+  add_library(zlib STATIC ${KELZAR_ZLIB_CORE_SOURCES} ${KELZAR_MINIZIP_SOURCES})
+  set_target_properties(zlib PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endif()
+target_compile_options(zlib PRIVATE -O2 -w)
+# minizip reads and writes Zip64; NOCRYPT: the program never encrypts.
+target_compile_definitions(zlib PRIVATE NOCRYPT)
+target_include_directories(zlib SYSTEM PUBLIC "${zsrc}" "${zsrc}/contrib/minizip")

@@ -1,0 +1,34 @@
+// Builds a complete new archive in the target's temporary file and puts it
+// in place: first whatever the caller carries over, then the files.
+#pragma once
+
+#include "archive/archive_target.h"
+#include "archive/zip_writer.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kelzar {
+
+struct FileToAdd {
+    std::string path;      // where to read the file
+    std::string entryName; // the name it gets in the archive
+};
+
+struct BuildResult {
+    int added = 0;            // files stored in the archive now in place
+    bool allAdded = false;    // every file that should have been stored was
+    bool inPlace = false;     // the new archive replaced the target
+};
+
+// Writes the entries the archive keeps; false when any could not be kept.
+using CarryOver = std::function<bool(ZipWriter&)>;
+
+// Files that cannot be read are left out and make allAdded false. When no
+// file is stored, or anything fails while the archive is written, the target
+// is left as it was.
+BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
+                         const CarryOver& carryOver);
+
+} // namespace kelzar

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace kelzar {
+
+// Writes every visible file that matches the pattern in one folder into a new
+// archive under its bare name. Returns the number of files stored when every
+// matching file was stored and the archive is in place, 0 otherwise.
+int ZipFilesFlat(const std::string& zipfilePath, const std::string& filesToZip);
+
+} // namespace kelzar

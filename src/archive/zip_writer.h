@@ -1,0 +1,46 @@
+// Writes a ZIP archive through minizip, entry by entry, taking each entry's
+// bytes as they are to be stored (already compressed, or stored as they are).
+#pragma once
+
+#include <zip.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kelzar {
+
+struct EntryHeader {
+    std::string name;
+    std::uint32_t dosDateTime = 0; // MS-DOS date in the high, time in the low 16 bits
+    int method = Z_DEFLATED;       // 0 (stored) or 8 (deflated)
+    int level = 6;                 // recorded in the flag bits of a deflated entry
+    std::uint16_t utf8Flag = 0;    // 0x800 when the name is UTF-8
+    bool zip64 = false;            // room for 64-bit sizes in the local header
+};
+
+class ZipWriter {
+  public:
+    // Takes the archive that zipOpen2_64 or zipOpen3 gave; none makes a writer
+    // that fails every call.
+    explicit ZipWriter(zipFile archive) : archive_(archive) {}
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
+    // Only a backstop for a failed run: an archive that is not finished with
+    // Close() is left incomplete and must not be used.
+    ~ZipWriter();
+
+    bool IsOpen() const { return archive_ != nullptr; }
+    bool BeginEntry(const EntryHeader& header);
+    bool WriteEntryData(const void* data, std::size_t size);
+    // Ends the entry begun last; crc and size describe its content.
+    bool EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize);
+    // Writes the central directory; the archive is complete only when this
+    // returns true.
+    bool Close();
+
+  private:
+    zipFile archive_;
+};
+
+} // namespace kelzar

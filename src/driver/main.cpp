@@ -1,0 +1,37 @@
+// The program's entry: reads the command line, runs one archive operation or
+// shows the usage, and reports the outcome as the exit code alone.
+#include "archive/zip_files_flat.h"
+#include "driver/command_line.h"
+#include "ui/usage_text.h"
+#include "win32/system.h"
+
+#include <windows.h>
+
+namespace kelzar {
+
+namespace {
+
+int Run() {
+    Request request = ParseRequest(TakeArgumentText(sys::GetCommandLineText()));
+    int result = 0;
+    switch (request.action) {
+    case Request::Action::ShowDialog:
+        sys::ShowMessage("Kelzar", BuildUsageText());
+        break;
+    case Request::Action::Nothing:
+        break;
+    case Request::Action::ZipFlat:
+        result = ZipFilesFlat(request.zipfilePath, request.filesToZip);
+        break;
+    case Request::Action::ZipWithPaths:
+        result = 0; // not yet
+        break;
+    }
+    return result > 0 ? 0 : 1;
+}
+
+} // namespace
+
+} // namespace kelzar
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return kelzar::Run(); }

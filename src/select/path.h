@@ -1,0 +1,45 @@
+// Text helpers for Windows paths. They never touch the file system.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelzar {
+
+// Up to and including the last backslash; empty without one. "/" does not count.
+std::string GetDirectoryPart(std::string_view path);
+
+// After the last backslash or slash; the whole text without either.
+std::string GetFileNamePart(std::string_view path);
+
+// The file-name part up to its first ".".
+std::string GetBaseName(std::string_view path);
+
+// The file-name part after its last ".", without the dot; empty without a dot.
+std::string GetExtension(std::string_view path);
+
+// Appends "\" unless the text is empty or already ends in "\".
+std::string AddTrailingBackslash(std::string_view text);
+
+// The folder prefix that a directory listing of the pattern searches: up to
+// and including its last "\", "/" or ":". Joined with a name the listing
+// yields, it names the file the listing found (also for "d:*.txt").
+std::string GetListingFolder(std::string_view pattern);
+
+// The pattern as the listing searches it: one that ends in "\" or ":" means
+// every file of that folder.
+std::string CompleteListingPattern(std::string_view pattern);
+
+// An entry name for a collected file: the path less everything up to its
+// first ":" and less its leading backslashes.
+std::string StripDriveAndLeadingBackslashes(std::string_view path);
+
+// True when the text holds "*" or "?".
+bool HasWildcards(std::string_view path);
+
+// A file size as the listing record shows it: digits grouped by "," in
+// threes, preceded by one space for each of the nine digit places left empty.
+std::string FormatSizeField(std::uint64_t size);
+
+} // namespace kelzar
