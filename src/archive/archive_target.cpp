@@ -47,7 +47,9 @@ ArchiveTarget::ArchiveTarget(std::string path, sys::LockFile lock)
     ownFiles_.push_back(lock_.Id());
 }
 
-ArchiveTarget::~ArchiveTarget() { DropTemporary(); }
+ArchiveTarget::~ArchiveTarget() {
+    DropTemporary();
+}
 
 void ArchiveTarget::RemoveStaleTemporaries() {
     // Only a run holding the lock writes temporaries of this archive, so any

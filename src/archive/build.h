@@ -17,9 +17,9 @@ struct FileToAdd {
 };
 
 struct BuildResult {
-    int added = 0;            // files stored in the archive now in place
-    bool allAdded = false;    // every file that should have been stored was
-    bool inPlace = false;     // the new archive replaced the target
+    int added = 0;         // files stored in the archive now in place
+    bool allAdded = false; // every file that should have been stored was
+    bool inPlace = false;  // the new archive replaced the target
 };
 
 // Writes the entries the archive keeps; false when any could not be kept.

@@ -41,7 +41,9 @@ bool Deflater::Feed(const void* data, std::size_t size, const Sink& sink) {
     return true;
 }
 
-bool Deflater::Finish(const Sink& sink) { return ready_ && Run(Z_FINISH, sink); }
+bool Deflater::Finish(const Sink& sink) {
+    return ready_ && Run(Z_FINISH, sink);
+}
 
 bool Deflater::Run(int flush, const Sink& sink) {
     for (;;) {

@@ -12,16 +12,11 @@ namespace {
 
 constexpr std::size_t kReadPiece = 32 * 1024;
 
-// Deflate can grow data that does not compress by a few bytes per block; an
-// entry that may come near 4 GiB either way gets room for 64-bit sizes.
-bool NeedsZip64(std::uint64_t size) {
-    return size + size / 1024 + (1u << 20) >= 0xFFFFFFFFull;
-}
-
 // Reads the next piece, never past `remaining`; nothing on a failed or short read.
 std::optional<std::size_t> ReadPiece(sys::InputFile& file, std::vector<unsigned char>& buffer,
                                      std::uint64_t remaining) {
-    std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
+    std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
     std::size_t filled = 0;
     while (filled < wanted) {
         auto read = file.Read(buffer.data() + filled, wanted - filled);

@@ -10,9 +10,10 @@ namespace kelzar {
 
 enum class EntryOutcome {
     Added,
-    Unreadable,       // nothing was written for the file
-    FailedPartWritten, // the file failed after its entry was begun: the archive holds a broken entry
-    ArchiveFailed,    // the archive could not be written
+    Unreadable,        // nothing was written for the file
+    FailedPartWritten, // the file failed after its entry was begun: the archive holds a broken
+                       // entry
+    ArchiveFailed,     // the archive could not be written
 };
 
 // Reads the file from its start up to the size it had when it was opened,

@@ -52,8 +52,7 @@ bool ZipWriter::WriteEntryData(const void* data, std::size_t size) {
 }
 
 bool ZipWriter::EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize) {
-    return archive_ != nullptr &&
-           zipCloseFileInZipRaw64(archive_, uncompressedSize, crc) == ZIP_OK;
+    return archive_ != nullptr && zipCloseFileInZipRaw64(archive_, uncompressedSize, crc) == ZIP_OK;
 }
 
 bool ZipWriter::Close() {

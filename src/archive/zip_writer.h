@@ -19,6 +19,12 @@ struct EntryHeader {
     bool zip64 = false;            // room for 64-bit sizes in the local header
 };
 
+// Deflate can grow data that does not compress by a few bytes per block; an
+// entry that may come near 4 GiB either way gets room for 64-bit sizes.
+constexpr bool NeedsZip64(std::uint64_t size) {
+    return size + size / 1024 + (1u << 20) >= 0xFFFFFFFFull;
+}
+
 class ZipWriter {
   public:
     // Takes the archive that zipOpen2_64 or zipOpen3 gave; none makes a writer

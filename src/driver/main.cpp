@@ -1,6 +1,7 @@
 // The program's entry: reads the command line, runs one archive operation or
 // shows the usage, and reports the outcome as the exit code alone.
 #include "archive/zip_files_flat.h"
+#include "archive/zip_files_with_paths.h"
 #include "driver/command_line.h"
 #include "ui/usage_text.h"
 #include "win32/system.h"
@@ -24,7 +25,7 @@ int Run() {
         result = ZipFilesFlat(request.zipfilePath, request.filesToZip);
         break;
     case Request::Action::ZipWithPaths:
-        result = 0; // not yet
+        result = ZipFilesWithPaths(request.zipfilePath, request.filesToZip);
         break;
     }
     return result > 0 ? 0 : 1;
@@ -34,4 +35,6 @@ int Run() {
 
 } // namespace kelzar
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return kelzar::Run(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return kelzar::Run();
+}

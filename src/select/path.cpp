@@ -33,7 +33,8 @@ std::string AddTrailingBackslash(std::string_view text) {
 
 std::string GetListingFolder(std::string_view pattern) {
     size_t last = pattern.find_last_of("\\/:");
-    return last == std::string_view::npos ? std::string() : std::string(pattern.substr(0, last + 1));
+    return last == std::string_view::npos ? std::string()
+                                          : std::string(pattern.substr(0, last + 1));
 }
 
 std::string CompleteListingPattern(std::string_view pattern) {
@@ -53,7 +54,9 @@ std::string StripDriveAndLeadingBackslashes(std::string_view path) {
     return first == std::string_view::npos ? std::string() : std::string(path.substr(first));
 }
 
-bool HasWildcards(std::string_view path) { return path.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcards(std::string_view path) {
+    return path.find_first_of("*?") != std::string_view::npos;
+}
 
 std::string FormatSizeField(std::uint64_t size) {
     std::string digits = std::to_string(size);

@@ -24,7 +24,7 @@ CalendarTime ToLocalCalendar(const FILETIME& utc) {
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) {
         return CalendarTime{};
     }
-    return CalendarTime{fields.wYear, fields.wMonth, fields.wDay,
+    return CalendarTime{fields.wYear, fields.wMonth,  fields.wDay,
                         fields.wHour, fields.wMinute, fields.wSecond};
 }
 
@@ -38,10 +38,9 @@ std::vector<DirEntry> FindEntries(const std::string& pattern) {
         return entries;
     }
     do {
-        entries.push_back(DirEntry{data.cFileName, data.dwFileAttributes,
-                                   Combine(data.nFileSizeHigh, data.nFileSizeLow),
-                                   Combine(data.ftLastWriteTime.dwHighDateTime,
-                                           data.ftLastWriteTime.dwLowDateTime)});
+        entries.push_back(DirEntry{
+            data.cFileName, data.dwFileAttributes, Combine(data.nFileSizeHigh, data.nFileSizeLow),
+            Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
     } while (FindNextFileA(find.Get(), &data));
     return entries;
 }
@@ -58,8 +57,8 @@ std::optional<InputFile> InputFile::Open(const std::string& path) {
     LARGE_INTEGER size;
     FILETIME written;
     std::optional<FileId> id = IdOfHandle(handle.Get());
-    if (!GetFileSizeEx(handle.Get(), &size) || !GetFileTime(handle.Get(), nullptr, nullptr, &written) ||
-        !id) {
+    if (!GetFileSizeEx(handle.Get(), &size) ||
+        !GetFileTime(handle.Get(), nullptr, nullptr, &written) || !id) {
         return std::nullopt;
     }
     InputFile file(std::move(handle));
@@ -105,7 +104,8 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std
     const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
     for (int attempt = 0; attempt < 100; ++attempt) {
         char unique[32];
-        wsprintfA(unique, "%08lx%02x", static_cast<unsigned long>(seed + attempt * 7919u), serial++ & 0xff);
+        wsprintfA(unique, "%08lx%02x", static_cast<unsigned long>(seed + attempt * 7919u),
+                  serial++ & 0xff);
         std::string name = prefix + unique + suffix;
         UniqueFile handle(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_HIDDEN, nullptr));
@@ -130,7 +130,9 @@ bool MoveOver(const std::string& from, const std::string& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
+}
 
 std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
     const DWORD start = GetTickCount();
@@ -158,7 +160,27 @@ std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned time
     }
 }
 
-std::string GetCommandLineText() { return GetCommandLineA(); }
+std::string FormatFileTime(std::uint64_t utcFileTime) {
+    FILETIME utc{static_cast<DWORD>(utcFileTime), static_cast<DWORD>(utcFileTime >> 32)};
+    FILETIME local;
+    SYSTEMTIME fields;
+    char date[64] = "";
+    char time[64] = "";
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &fields)) {
+        if (!GetDateFormatA(0, DATE_SHORTDATE, &fields, nullptr, date, sizeof date)) {
+            date[0] = '\0';
+        }
+        if (!GetTimeFormatA(0, TIME_NOSECONDS | TIME_FORCE24HOURFORMAT, &fields, nullptr, time,
+                            sizeof time)) {
+            time[0] = '\0';
+        }
+    }
+    return std::string(date) + "  " + time;
+}
+
+std::string GetCommandLineText() {
+    return GetCommandLineA();
+}
 
 std::string GetExeFilePath() {
     std::string path(MAX_PATH, '\0');

@@ -86,6 +86,10 @@ class LockFile {
     FileId id_;
 };
 
+// A UTC file time as local short date, two spaces, and 24-hour time without
+// seconds, in the user's regional forms.
+std::string FormatFileTime(std::uint64_t utcFileTime);
+
 std::string GetCommandLineText();
 std::string GetExeFilePath();
 void ShowMessage(const std::string& caption, const std::string& text);

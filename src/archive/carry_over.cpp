@@ -1,0 +1,181 @@
+#include "archive/carry_over.h"
+
+#include "archive/deflater.h"
+
+#include <string>
+#include <vector>
+
+namespace kelzar {
+
+namespace {
+
+constexpr std::size_t kCopyBuffer = 64 * 1024;
+constexpr unsigned long kFlagEncrypted = 0x1;
+constexpr unsigned long kFlagUtf8Name = 0x800;
+constexpr unsigned long kMethodStored = 0;
+constexpr unsigned long kMethodDeflated = Z_DEFLATED;
+// Archives that do not record their entry count beyond 16 bits say 0xFFFF.
+constexpr ZPOS64_T kSaturatedEntryCount = 0xFFFF;
+
+struct SourceEntry {
+    unz_file_info64 info{};
+    std::string name;
+};
+
+bool ReadCurrentEntry(unzFile source, SourceEntry& entry) {
+    if (unzGetCurrentFileInfo64(source, &entry.info, nullptr, 0, nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+        return false;
+    }
+    // One byte more than the name, for the zero minizip puts after it.
+    std::vector<char> name(entry.info.size_filename + 1);
+    if (unzGetCurrentFileInfo64(source, &entry.info, name.data(), static_cast<uLong>(name.size()),
+                                nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return false;
+    }
+    entry.name.assign(name.data(), entry.info.size_filename);
+    return true;
+}
+
+// The level whose flag bits minizip writes are those the entry had.
+int LevelOfFlags(unsigned long flag) {
+    static constexpr int kLevels[] = {6, 9, 2, 1};
+    return kLevels[(flag >> 1) & 3];
+}
+
+EntryHeader HeaderFor(const SourceEntry& entry, int method) {
+    EntryHeader header;
+    header.name = entry.name;
+    header.dosDateTime = static_cast<std::uint32_t>(entry.info.dosDate);
+    header.method = method;
+    header.level = method == kMethodDeflated ? LevelOfFlags(entry.info.flag) : 6;
+    header.utf8Flag = static_cast<std::uint16_t>(entry.info.flag & kFlagUtf8Name);
+    header.zip64 =
+        NeedsZip64(entry.info.uncompressed_size) || NeedsZip64(entry.info.compressed_size);
+    return header;
+}
+
+// Calls `consume` with each piece of the entry's data as the open entry
+// yields it; false on a read error. `total` receives the bytes read.
+template <typename Consume>
+bool StreamOpenEntry(unzFile source, Consume consume, std::uint64_t& total) {
+    std::vector<unsigned char> buffer(kCopyBuffer);
+    total = 0;
+    for (;;) {
+        int read = unzReadCurrentFile(source, buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (read < 0) {
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        total += static_cast<std::uint64_t>(read);
+        if (!consume(buffer.data(), static_cast<std::size_t>(read))) {
+            return false;
+        }
+    }
+}
+
+// True when the stored entry's data reads back whole and matches its CRC.
+bool StoredDataIsSound(unzFile source, const SourceEntry& entry) {
+    if (entry.info.compressed_size != entry.info.uncompressed_size ||
+        unzOpenCurrentFile(source) != UNZ_OK) {
+        return false;
+    }
+    std::uint64_t total = 0;
+    bool read = StreamOpenEntry(
+        source, [](const unsigned char*, std::size_t) { return true; }, total);
+    // Closing checks the CRC once all the data was read.
+    bool crcOk = unzCloseCurrentFile(source) == UNZ_OK;
+    return read && crcOk && total == entry.info.uncompressed_size;
+}
+
+bool CopyRaw(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
+    int method = 0;
+    int level = 0;
+    if (unzOpenCurrentFile2(source, &method, &level, 1) != UNZ_OK) {
+        return false;
+    }
+    std::uint64_t total = 0;
+    bool ok =
+        writer.BeginEntry(HeaderFor(entry, static_cast<int>(entry.info.compression_method))) &&
+        StreamOpenEntry(
+            source,
+            [&](const unsigned char* data, std::size_t size) {
+                return writer.WriteEntryData(data, size);
+            },
+            total) &&
+        total == entry.info.compressed_size;
+    unzCloseCurrentFile(source); // raw reads have no CRC to check
+    return ok && writer.EndEntry(static_cast<std::uint32_t>(entry.info.crc),
+                                 entry.info.uncompressed_size);
+}
+
+bool Recompress(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
+    if (unzOpenCurrentFile(source) != UNZ_OK) {
+        return false;
+    }
+    Deflater deflater;
+    auto sink = [&](const unsigned char* data, std::size_t size) {
+        return writer.WriteEntryData(data, size);
+    };
+    std::uint64_t total = 0;
+    bool ok = writer.BeginEntry(HeaderFor(entry, kMethodDeflated)) &&
+              StreamOpenEntry(
+                  source,
+                  [&](const unsigned char* data, std::size_t size) {
+                      return deflater.Feed(data, size, sink);
+                  },
+                  total);
+    ok = unzCloseCurrentFile(source) == UNZ_OK && ok && total == entry.info.uncompressed_size &&
+         deflater.Finish(sink) && deflater.Crc() == entry.info.crc;
+    return ok && writer.EndEntry(deflater.Crc(), deflater.BytesIn());
+}
+
+bool CarryOverEntry(unzFile source, ZipWriter& writer) {
+    SourceEntry entry;
+    if (!ReadCurrentEntry(source, entry) || (entry.info.flag & kFlagEncrypted) != 0) {
+        return false;
+    }
+    switch (entry.info.compression_method) {
+    case kMethodDeflated:
+        return CopyRaw(source, writer, entry);
+    case kMethodStored:
+        return StoredDataIsSound(source, entry) ? Recompress(source, writer, entry)
+                                                : CopyRaw(source, writer, entry);
+    default:
+        return false; // minizip can write no other method, not even raw
+    }
+}
+
+} // namespace
+
+bool CarryOverEntries(unzFile source, ZipWriter& writer) {
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(source, &global) != UNZ_OK) {
+        return false;
+    }
+    if (global.number_entry == 0) {
+        return true;
+    }
+    int step = unzGoToFirstFile(source);
+    for (ZPOS64_T carried = 0; step == UNZ_OK;) {
+        if (!CarryOverEntry(source, writer)) {
+            return false;
+        }
+        ++carried;
+        if (carried == global.number_entry && global.number_entry != kSaturatedEntryCount) {
+            return true;
+        }
+        step = unzGoToNextFile(source);
+        // With a saturated count the directory itself tells where it ends:
+        // after at least that many entries, what follows is its end record.
+        if (step != UNZ_OK && global.number_entry == kSaturatedEntryCount &&
+            carried >= kSaturatedEntryCount) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace kelzar
