@@ -22,18 +22,22 @@ struct SourceEntry {
     std::string name;
 };
 
-bool ReadCurrentEntry(unzFile source, SourceEntry& entry) {
-    if (unzGetCurrentFileInfo64(source, &entry.info, nullptr, 0, nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
+// Buffers reused from entry to entry: archives hold many small entries.
+struct Buffers {
+    std::vector<char> name = std::vector<char>(0x10000);
+    std::vector<unsigned char> data = std::vector<unsigned char>(kCopyBuffer);
+};
+
+// Names are at most 65,535 bytes; a buffer that holds any of them (and the
+// zero minizip puts after it) reads an entry's header in a single call.
+bool ReadCurrentEntry(unzFile source, Buffers& buffers, SourceEntry& entry) {
+    if (unzGetCurrentFileInfo64(source, &entry.info, buffers.name.data(),
+                                static_cast<uLong>(buffers.name.size()), nullptr, 0, nullptr,
+                                0) != UNZ_OK ||
+        entry.info.size_filename >= buffers.name.size()) {
         return false;
     }
-    // One byte more than the name, for the zero minizip puts after it.
-    std::vector<char> name(entry.info.size_filename + 1);
-    if (unzGetCurrentFileInfo64(source, &entry.info, name.data(), static_cast<uLong>(name.size()),
-                                nullptr, 0, nullptr, 0) != UNZ_OK) {
-        return false;
-    }
-    entry.name.assign(name.data(), entry.info.size_filename);
+    entry.name.assign(buffers.name.data(), entry.info.size_filename);
     return true;
 }
 
@@ -58,8 +62,8 @@ EntryHeader HeaderFor(const SourceEntry& entry, int method) {
 // Calls `consume` with each piece of the entry's data as the open entry
 // yields it; false on a read error. `total` receives the bytes read.
 template <typename Consume>
-bool StreamOpenEntry(unzFile source, Consume consume, std::uint64_t& total) {
-    std::vector<unsigned char> buffer(kCopyBuffer);
+bool StreamOpenEntry(unzFile source, std::vector<unsigned char>& buffer, Consume consume,
+                     std::uint64_t& total) {
     total = 0;
     for (;;) {
         int read = unzReadCurrentFile(source, buffer.data(), static_cast<unsigned>(buffer.size()));
@@ -77,20 +81,20 @@ bool StreamOpenEntry(unzFile source, Consume consume, std::uint64_t& total) {
 }
 
 // True when the stored entry's data reads back whole and matches its CRC.
-bool StoredDataIsSound(unzFile source, const SourceEntry& entry) {
+bool StoredDataIsSound(unzFile source, Buffers& buffers, const SourceEntry& entry) {
     if (entry.info.compressed_size != entry.info.uncompressed_size ||
         unzOpenCurrentFile(source) != UNZ_OK) {
         return false;
     }
     std::uint64_t total = 0;
     bool read = StreamOpenEntry(
-        source, [](const unsigned char*, std::size_t) { return true; }, total);
+        source, buffers.data, [](const unsigned char*, std::size_t) { return true; }, total);
     // Closing checks the CRC once all the data was read.
     bool crcOk = unzCloseCurrentFile(source) == UNZ_OK;
     return read && crcOk && total == entry.info.uncompressed_size;
 }
 
-bool CopyRaw(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
+bool CopyRaw(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEntry& entry) {
     int method = 0;
     int level = 0;
     if (unzOpenCurrentFile2(source, &method, &level, 1) != UNZ_OK) {
@@ -100,7 +104,7 @@ bool CopyRaw(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
     bool ok =
         writer.BeginEntry(HeaderFor(entry, static_cast<int>(entry.info.compression_method))) &&
         StreamOpenEntry(
-            source,
+            source, buffers.data,
             [&](const unsigned char* data, std::size_t size) {
                 return writer.WriteEntryData(data, size);
             },
@@ -111,7 +115,7 @@ bool CopyRaw(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
                                  entry.info.uncompressed_size);
 }
 
-bool Recompress(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
+bool Recompress(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEntry& entry) {
     if (unzOpenCurrentFile(source) != UNZ_OK) {
         return false;
     }
@@ -122,7 +126,7 @@ bool Recompress(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
     std::uint64_t total = 0;
     bool ok = writer.BeginEntry(HeaderFor(entry, kMethodDeflated)) &&
               StreamOpenEntry(
-                  source,
+                  source, buffers.data,
                   [&](const unsigned char* data, std::size_t size) {
                       return deflater.Feed(data, size, sink);
                   },
@@ -132,17 +136,18 @@ bool Recompress(unzFile source, ZipWriter& writer, const SourceEntry& entry) {
     return ok && writer.EndEntry(deflater.Crc(), deflater.BytesIn());
 }
 
-bool CarryOverEntry(unzFile source, ZipWriter& writer) {
+bool CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers) {
     SourceEntry entry;
-    if (!ReadCurrentEntry(source, entry) || (entry.info.flag & kFlagEncrypted) != 0) {
+    if (!ReadCurrentEntry(source, buffers, entry) || (entry.info.flag & kFlagEncrypted) != 0) {
         return false;
     }
     switch (entry.info.compression_method) {
     case kMethodDeflated:
-        return CopyRaw(source, writer, entry);
+        return CopyRaw(source, writer, buffers, entry);
     case kMethodStored:
-        return StoredDataIsSound(source, entry) ? Recompress(source, writer, entry)
-                                                : CopyRaw(source, writer, entry);
+        return StoredDataIsSound(source, buffers, entry)
+                   ? Recompress(source, writer, buffers, entry)
+                   : CopyRaw(source, writer, buffers, entry);
     default:
         return false; // minizip can write no other method, not even raw
     }
@@ -158,9 +163,10 @@ bool CarryOverEntries(unzFile source, ZipWriter& writer) {
     if (global.number_entry == 0) {
         return true;
     }
+    Buffers buffers;
     int step = unzGoToFirstFile(source);
     for (ZPOS64_T carried = 0; step == UNZ_OK;) {
-        if (!CarryOverEntry(source, writer)) {
+        if (!CarryOverEntry(source, writer, buffers)) {
             return false;
         }
         ++carried;
