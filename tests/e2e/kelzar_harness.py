@@ -1,0 +1,358 @@
+"""Running kelzar.exe under Wine and checking what it wrote.
+
+The program is always started through kzlaunch.exe, which hands it an exact
+command line (Wine would otherwise rebuild the line from argv). Archives are
+checked only with readers that owe nothing to the program: Python's zipfile,
+Info-ZIP's unzip and 7-Zip.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import datetime
+import itertools
+import os
+import shutil
+import struct
+import subprocess
+import time
+import zipfile
+import zlib
+from dataclasses import dataclass
+from pathlib import Path
+from zoneinfo import ZoneInfo
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = REPO / "build" / "windows"
+PROGRAM_FILES = ("kelzar.exe", "zlib.dll")
+HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe")
+
+# Wine takes its time zone from TZ. Three hours east of UTC, without daylight
+# saving, so a UTC/local mix-up moves every date by three hours.
+TIME_ZONE = "Etc/GMT-3"
+LOCAL_ZONE = ZoneInfo(TIME_ZONE)
+
+# The folder, inside the prefix's drive c:, that holds the program and the
+# helpers. A space in its name lets tests start the program by a quoted path.
+BIN_FOLDER_WIN = r"C:\Kelzar Bin"
+
+# Exit codes of kzlaunch itself (the program returns only 0 or 1).
+LAUNCH_NOT_STARTED = 202
+LAUNCH_TIMED_OUT = 203
+
+
+def hex_arg(text: str) -> str:
+    """Encodes an argument for the helpers (ANSI bytes as hex digits)."""
+    return text.encode("cp1252").hex()
+
+
+def missing_build_files() -> list[Path]:
+    return [BUILD / name for name in PROGRAM_FILES + HELPER_FILES if not (BUILD / name).is_file()]
+
+
+class WineError(AssertionError):
+    pass
+
+
+class WineSession:
+    """One fresh Wine prefix with one persistent wineserver."""
+
+    def __init__(self, root: Path):
+        self.root = root
+        self.prefix = root / "prefix"
+        self.logs = root / "logs"
+        self.env = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "WINELOADER", "WINESERVER"):
+            # Without a display, the program's message box fails at once
+            # instead of waiting for a click that never comes.
+            self.env.pop(name, None)
+        self.env.update(
+            WINEPREFIX=str(self.prefix),
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+            WINEARCH="win32",
+            TZ=TIME_ZONE,
+        )
+        self._serial = itertools.count(1)
+
+    @property
+    def bin_dir(self) -> Path:
+        return self.prefix / "drive_c" / BIN_FOLDER_WIN[3:]
+
+    def _log_files(self, label: str) -> tuple[Path, Path]:
+        n = next(self._serial)
+        return self.logs / f"{n:04d}-{label}.out", self.logs / f"{n:04d}-{label}.err"
+
+    def start(self) -> None:
+        self.prefix.mkdir(parents=True)
+        self.logs.mkdir()
+        # The server is started first and alone, with its output in files: a
+        # server started by a Wine call would inherit that call's pipes and
+        # keep them open long after the call ended.
+        self._call(["wineserver", "-p"], "wineserver", timeout=30)
+        self._call(["wineboot", "-i"], "wineboot", timeout=180)
+        self.bin_dir.mkdir(parents=True)
+        for name in PROGRAM_FILES + HELPER_FILES:
+            shutil.copy2(BUILD / name, self.bin_dir / name)
+
+    def stop(self) -> None:
+        self._call(["wineserver", "-k"], "wineserver-kill", timeout=30, check=False)
+        with contextlib.suppress(Exception):
+            self._call(["wineserver", "-w"], "wineserver-wait", timeout=30, check=False)
+
+    def _call(self, argv, label, timeout, check=True) -> subprocess.CompletedProcess:
+        out, err = self._log_files(label)
+        with open(out, "wb") as fout, open(err, "wb") as ferr:
+            try:
+                done = subprocess.run(
+                    argv,
+                    env=self.env,
+                    cwd=self.root,
+                    stdin=subprocess.DEVNULL,
+                    stdout=fout,
+                    stderr=ferr,
+                    timeout=timeout,
+                )
+            except subprocess.TimeoutExpired:
+                raise WineError(f"{argv[0]} did not finish within {timeout} s (log: {err})")
+        if check and done.returncode != 0:
+            raise WineError(f"{argv} failed with {done.returncode}: {err.read_text(errors='replace')}")
+        return done
+
+    def run(self, exe: str, args: list[str], label: str, timeout: float = 60) -> "RunResult":
+        """Runs one of the programs in the bin folder; its output goes to files."""
+        out, err = self._log_files(label)
+        argv = ["wine", str(self.bin_dir / exe), *args]
+        with open(out, "wb") as fout, open(err, "wb") as ferr:
+            started = time.monotonic()
+            try:
+                done = subprocess.run(
+                    argv, env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
+                    stdout=fout, stderr=ferr, timeout=timeout,
+                )
+            except subprocess.TimeoutExpired:
+                raise WineError(f"{exe} did not finish within {timeout} s (log: {err})")
+        return RunResult(
+            done.returncode,
+            out.read_text(errors="replace"),
+            err.read_text(errors="replace"),
+            time.monotonic() - started,
+        )
+
+    def spawn(self, exe: str, args: list[str], label: str) -> subprocess.Popen:
+        out, err = self._log_files(label)
+        with open(out, "wb") as fout, open(err, "wb") as ferr:
+            return subprocess.Popen(
+                ["wine", str(self.bin_dir / exe), *args],
+                env=self.env, cwd=self.root, stdin=subprocess.DEVNULL, stdout=fout, stderr=ferr,
+            )
+
+    def map_drive(self, letter: str, target: Path) -> None:
+        link = self.prefix / "dosdevices" / f"{letter.lower()}:"
+        temporary = link.with_name(link.name + ".new")
+        with contextlib.suppress(FileNotFoundError):
+            temporary.unlink()
+        temporary.symlink_to(target)
+        os.replace(temporary, link)
+
+
+@dataclass
+class RunResult:
+    code: int
+    stdout: str
+    stderr: str
+    seconds: float
+
+
+def unix_to_win(path: Path) -> str:
+    """The Wine path of any local path, through drive z:."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+class Drive:
+    """A scratch folder seen by Windows programs as drive d:."""
+
+    def __init__(self, root: Path, letter: str = "d"):
+        self.root = root
+        self.letter = letter
+
+    def path(self, win_path: str) -> Path:
+        """The local path of a d: path such as d:\\src\\a.txt."""
+        assert win_path[:2].lower() == f"{self.letter}:", win_path
+        rest = win_path[2:].replace("\\", "/").lstrip("/")
+        return self.root / rest
+
+    def write(self, win_path: str, data: bytes | str, mtime: float | None = None) -> Path:
+        target = self.path(win_path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data.encode() if isinstance(data, str) else data)
+        if mtime is not None:
+            os.utime(target, (mtime, mtime))
+        return target
+
+    def snapshot(self) -> dict[str, bytes | None]:
+        """Every file and folder on the drive, with file contents."""
+        found: dict[str, bytes | None] = {}
+        for path in sorted(self.root.rglob("*")):
+            key = str(path.relative_to(self.root))
+            found[key] = None if path.is_dir() else path.read_bytes()
+        return found
+
+
+class Kelzar:
+    """kelzar.exe in a Wine session, started with exact command lines."""
+
+    def __init__(self, wine: WineSession, drive: Drive, markers: Path):
+        self.wine = wine
+        self.drive = drive
+        self.markers = markers
+        self.runs: list[RunResult] = []
+
+    def run_line(
+        self,
+        line: str,
+        cwd: str = "d:\\",
+        env: dict[str, str] | None = None,
+        timeout: float = 30,
+    ) -> int:
+        """Starts the program with exactly this command line; returns its exit code."""
+        args = [hex_arg(line), hex_arg(cwd) if cwd else "-", str(int(timeout * 1000))]
+        args += [hex_arg(f"{name}={value}") for name, value in (env or {}).items()]
+        result = self.wine.run("kzlaunch.exe", args, "kelzar", timeout=timeout + 30)
+        self.runs.append(result)
+        if result.code in (LAUNCH_NOT_STARTED, LAUNCH_TIMED_OUT) or result.code > 1:
+            raise WineError(f"launching {line!r} failed ({result.code}): {result.stderr}")
+        return result.code
+
+    def run(self, args: str, **kwargs) -> int:
+        """Runs `kelzar.exe ARGS`; ARGS is the argument text exactly as given."""
+        return self.run_line(f"kelzar.exe {args}" if args else "kelzar.exe", **kwargs)
+
+    def set_attributes(self, attributes: str, *win_paths: str) -> None:
+        """Sets Win32 attributes (letters R, H, S, A; N for none) on d: paths."""
+        result = self.wine.run("kzattr.exe", [attributes, *map(hex_arg, win_paths)], "kzattr")
+        if result.code != 0:
+            raise WineError(f"kzattr {attributes} {win_paths} failed: {result.stderr}")
+
+    def probe_read(self, win_path: str) -> bool:
+        """Whether another Windows process can read a byte of the file now."""
+        return self.wine.run("kzhold.exe", ["probe-read", hex_arg(win_path)], "probe").code == 0
+
+    @contextlib.contextmanager
+    def hold(self, win_path: str, mode: str, timeout: float = 60):
+        """Keeps a file open in another Windows process for the with-block.
+
+        mode: "exclusive" (share mode 0), "range" (whole file range-locked),
+        "shared-write" (open for writing, sharing reading and writing).
+        """
+        tag = f"{mode}-{time.monotonic_ns()}"
+        ready = self.markers / f"{tag}.ready"
+        release = self.markers / f"{tag}.release"
+        process = self.wine.spawn(
+            "kzhold.exe",
+            [mode, hex_arg(win_path), hex_arg(unix_to_win(ready)), hex_arg(unix_to_win(release)),
+             str(int(timeout * 1000))],
+            "kzhold",
+        )
+        try:
+            deadline = time.monotonic() + 30
+            while not ready.exists():
+                if process.poll() is not None:
+                    raise WineError(f"kzhold {mode} {win_path} exited with {process.returncode}")
+                if time.monotonic() > deadline:
+                    raise WineError(f"kzhold {mode} {win_path} never became ready")
+                time.sleep(0.02)
+            yield
+        finally:
+            release.touch()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        if process.returncode != 0:
+            raise WineError(f"kzhold {mode} {win_path} ended with {process.returncode}")
+
+
+# ---------------------------------------------------------------------------
+# Independent checks of archives
+
+
+@dataclass
+class Entry:
+    name: str
+    method: int
+    date_time: tuple
+    data: bytes
+    raw: bytes  # the entry's compressed bytes as stored
+    info: zipfile.ZipInfo
+
+
+def raw_entry_data(archive: Path, info: zipfile.ZipInfo) -> bytes:
+    """The stored (compressed) bytes of an entry, found from its local header."""
+    with open(archive, "rb") as f:
+        f.seek(info.header_offset)
+        header = f.read(30)
+        signature, = struct.unpack_from("<I", header, 0)
+        assert signature == 0x04034B50, f"no local header for {info.filename}"
+        name_length, extra_length = struct.unpack_from("<HH", header, 26)
+        f.seek(info.header_offset + 30 + name_length + extra_length)
+        return f.read(info.compress_size)
+
+
+def check_with_unzip(archive: Path) -> None:
+    done = subprocess.run(["unzip", "-t", "-q", str(archive)], capture_output=True, timeout=600)
+    assert done.returncode == 0, f"unzip -t rejects {archive.name}: {done.stdout!r} {done.stderr!r}"
+
+
+def check_with_7z(archive: Path) -> None:
+    done = subprocess.run(["7z", "t", "-bd", str(archive)], capture_output=True, timeout=600)
+    assert done.returncode == 0, f"7z t rejects {archive.name}: {done.stdout!r} {done.stderr!r}"
+
+
+def verify_archive(archive: Path, read_data: bool = True) -> dict[str, Entry]:
+    """Checks an archive with all three readers; returns its entries by name.
+
+    Every entry is read in full by zipfile, which checks its CRC; unzip -t
+    and 7z t test the whole archive on their own.
+    """
+    assert archive.is_file(), f"the archive {archive} was not written"
+    entries: dict[str, Entry] = {}
+    with zipfile.ZipFile(archive) as zf:
+        assert zf.testzip() is None, f"zipfile finds a bad CRC in {archive.name}"
+        for info in zf.infolist():
+            assert info.filename not in entries, f"{info.filename} is stored twice"
+            data = b""
+            if read_data:
+                with zf.open(info) as stream:
+                    data = stream.read()
+                assert len(data) == info.file_size
+            entries[info.filename] = Entry(
+                info.filename, info.compress_type, info.date_time, data,
+                raw_entry_data(archive, info) if read_data else b"", info,
+            )
+    check_with_unzip(archive)
+    check_with_7z(archive)
+    return entries
+
+
+def dos_date_time(mtime: float) -> tuple:
+    """What a ZIP entry's date must be for a file with this last-write time:
+    local time in the test time zone, seconds rounded down to even, clamped
+    to the range an MS-DOS date can hold."""
+    local = datetime.datetime.fromtimestamp(mtime, tz=LOCAL_ZONE)
+    if local.year < 1980:
+        return (1980, 1, 1, 0, 0, 0)
+    if local.year > 2107:
+        return (2107, 12, 31, 23, 59, 58)
+    return (local.year, local.month, local.day, local.hour, local.minute, local.second // 2 * 2)
+
+
+def deflate_level6(data: bytes) -> bytes:
+    """Raw deflate at zlib level 6, window 15, memLevel 8, default strategy."""
+    compressor = zlib.compressobj(6, zlib.DEFLATED, -15, 8, zlib.Z_DEFAULT_STRATEGY)
+    return compressor.compress(data) + compressor.flush()
+
+
+def utc_timestamp(*fields: int) -> float:
+    return datetime.datetime(*fields, tzinfo=datetime.timezone.utc).timestamp()
