@@ -3,7 +3,7 @@
 PYTHON := /usr/bin/python3
 NPROC := $(shell nproc)
 
-.PHONY: all bootstrap build native unit e2e test demo clean
+.PHONY: all bootstrap build native unit fuzz e2e test demo clean
 
 all: build
 
@@ -21,13 +21,20 @@ native: bootstrap
 unit: native
 	ctest --preset native -j $(NPROC)
 
+# Each libFuzzer harness for a bounded time (FUZZ_SECONDS each).
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(NPROC)
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
 e2e: build
 	$(PYTHON) -m pytest tests/e2e -q -p no:cacheprovider
 
-test: unit e2e
+test: unit fuzz e2e
 
 demo: build
 	bash scripts/demo.sh
 
 clean:
-	rm -rf build/windows build/native
+	rm -rf build/windows build/native build/fuzz

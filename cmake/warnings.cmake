@@ -7,3 +7,8 @@ if(KELZAR_SANITIZE AND NOT WIN32)
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(kelzar_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(KELZAR_FUZZ)
+  # Coverage for the fuzzer in everything the harnesses link, zlib included.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
