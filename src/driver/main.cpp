@@ -1,9 +1,10 @@
 // The program's entry: reads the command line, runs one archive operation or
-// shows the usage, and reports the outcome as the exit code alone.
+// shows the information dialog, and reports the outcome as the exit code alone.
 #include "archive/zip_files_flat.h"
 #include "archive/zip_files_with_paths.h"
 #include "driver/command_line.h"
-#include "ui/usage_text.h"
+#include "provision/provision.h"
+#include "win32/info_dialog.h"
 #include "win32/system.h"
 
 #include <windows.h>
@@ -13,11 +14,12 @@ namespace kelzar {
 namespace {
 
 int Run() {
+    ProvisionLibrary();
     Request request = ParseRequest(TakeArgumentText(sys::GetCommandLineText()));
     int result = 0;
     switch (request.action) {
     case Request::Action::ShowDialog:
-        sys::ShowMessage("Kelzar", BuildUsageText());
+        ShowInfoDialog(nullptr, "Kelzar");
         break;
     case Request::Action::Nothing:
         break;

@@ -108,7 +108,7 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std
                   serial++ & 0xff);
         std::string name = prefix + unique + suffix;
         UniqueFile handle(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_HIDDEN, nullptr));
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle) {
             return name;
         }
@@ -195,10 +195,6 @@ std::string GetExeFilePath() {
         }
         path.resize(path.size() * 2);
     }
-}
-
-void ShowMessage(const std::string& caption, const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 } // namespace kelzar::sys

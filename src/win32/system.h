@@ -64,8 +64,8 @@ std::optional<std::uint32_t> GetAttributes(const std::string& path);
 bool SetAttributes(const std::string& path, std::uint32_t attributes);
 std::optional<FileId> GetFileId(const std::string& path);
 
-// Creates a new, empty, hidden file whose name is prefix, a unique part and
-// suffix, and returns its name.
+// Creates a new, empty file whose name is prefix, a unique part and suffix,
+// and returns its name.
 std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std::string& suffix);
 bool FlushToDisk(const std::string& path);
 // Puts from in the place of to in one step, replacing what stood there.
@@ -92,6 +92,5 @@ std::string FormatFileTime(std::uint64_t utcFileTime);
 
 std::string GetCommandLineText();
 std::string GetExeFilePath();
-void ShowMessage(const std::string& caption, const std::string& text);
 
 } // namespace kelzar::sys
