@@ -74,7 +74,12 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
         ownFiles_.push_back(*id);
     }
     writer_ = std::make_unique<ZipWriter>(sys::CreateZipFile(temporaryPath_));
-    return writer_->IsOpen() ? writer_.get() : nullptr;
+    // Hidden only once minizip has it open: creating over a hidden file fails
+    // on Windows. Hidden, no other run's listing picks it up.
+    if (!writer_->IsOpen() || !sys::SetAttributes(temporaryPath_, sys::kAttributeHidden)) {
+        return nullptr;
+    }
+    return writer_.get();
 }
 
 bool ArchiveTarget::Commit() {
