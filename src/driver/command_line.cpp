@@ -26,7 +26,9 @@ int DigitValue(char c) {
     return (c | 0x20) - 'a' + 10;
 }
 
-bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDecimalDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 double ReadRadixNumber(std::string_view text) {
     // text starts after the "&".
@@ -34,10 +36,25 @@ double ReadRadixNumber(std::string_view text) {
     size_t pos = 0;
     if (!text.empty()) {
         switch (text[0]) {
-        case 'H': case 'h': radix = 16; pos = 1; break;
-        case 'O': case 'o': case 'Q': case 'q': radix = 8; pos = 1; break;
-        case 'B': case 'b': radix = 2; pos = 1; break;
-        default: break;
+        case 'H':
+        case 'h':
+            radix = 16;
+            pos = 1;
+            break;
+        case 'O':
+        case 'o':
+        case 'Q':
+        case 'q':
+            radix = 8;
+            pos = 1;
+            break;
+        case 'B':
+        case 'b':
+            radix = 2;
+            pos = 1;
+            break;
+        default:
+            break;
         }
     }
     double value = 0;
@@ -70,8 +87,8 @@ std::string CanonicalDecimalPrefix(std::string_view text) {
     if (!digits) {
         return {};
     }
-    if (pos < text.size() && (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' ||
-                              text[pos] == 'd')) {
+    if (pos < text.size() &&
+        (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' || text[pos] == 'd')) {
         size_t exp = pos + 1;
         std::string exponent = "e";
         if (exp < text.size() && (text[exp] == '+' || text[exp] == '-')) {
