@@ -243,7 +243,8 @@ class Kelzar:
         """Keeps a file open in another Windows process for the with-block.
 
         mode: "exclusive" (share mode 0), "range" (whole file range-locked),
-        "shared-write" (open for writing, sharing reading and writing).
+        "write-sharing-rw" (open for writing, sharing reading and writing),
+        "write-sharing-r" (open for writing, sharing reading only).
         """
         tag = f"{mode}-{time.monotonic_ns()}"
         ready = self.markers / f"{tag}.ready"

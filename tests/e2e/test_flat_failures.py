@@ -6,7 +6,9 @@ lock file is left beside the archive.
 """
 
 import os
+import random
 import stat
+import subprocess
 import zipfile
 
 import pytest
@@ -83,7 +85,7 @@ def test_range_locked_file_is_not_stored_broken(kelzar, drive):
         assert entry.data == files[name]
 
 
-@pytest.mark.parametrize("how", ["read-only", "open-for-writing"])
+@pytest.mark.parametrize("how", ["read-only", "write-sharing-rw", "write-sharing-r"])
 def test_files_in_use_or_read_only_keep_their_date(kelzar, drive, how):
     files = make_three(drive)
     if how == "read-only":
@@ -92,7 +94,7 @@ def test_files_in_use_or_read_only_keep_their_date(kelzar, drive, how):
         assert not drive.path(r"d:\src\b.txt").stat().st_mode & stat.S_IWUSR
         code = kelzar.run(r"d:\a.zip d:\src\*.txt")
     else:
-        with kelzar.hold(r"d:\src\b.txt", "shared-write"):
+        with kelzar.hold(r"d:\src\b.txt", how):
             code = kelzar.run(r"d:\a.zip d:\src\*.txt")
     assert code == 0
     entries = verify_archive(drive.path(r"d:\a.zip"))
@@ -116,8 +118,24 @@ def test_read_only_archive_is_not_replaced(kelzar, drive):
 
 @pytest.mark.parametrize(
     "archive_path",
-    [r"d:\missing\a.zip", r"d:\missing\deeper\a.zip", r"d:\src\a.txt\a.zip", r"d:\src", "d:\\out\\"],
-    ids=["missing-folder", "missing-folders", "file-as-folder", "folder-as-archive", "trailing-backslash"],
+    [
+        r"d:\missing\a.zip",
+        r"d:\missing\deeper\a.zip",
+        r"d:\src\a.txt\a.zip",
+        r"d:\src",
+        "d:\\out\\",
+        r"d:\out\*.zip",
+        r"d:\out\a?.zip",
+    ],
+    ids=[
+        "missing-folder",
+        "missing-folders",
+        "file-as-folder",
+        "folder-as-archive",
+        "trailing-backslash",
+        "star",
+        "question-mark",
+    ],
 )
 def test_archive_that_cannot_be_written(kelzar, drive, archive_path):
     make_three(drive)
@@ -126,3 +144,41 @@ def test_archive_that_cannot_be_written(kelzar, drive, archive_path):
 
     assert kelzar.run(f"{archive_path} d:\\src\\*.txt") == 1
     assert drive.snapshot() == before, "nothing may be created or changed"
+
+
+@pytest.fixture
+def small_disk(wine, tmp_path):
+    """A 1 MiB tmpfs mapped as drive e:; skipped where mounting is not allowed."""
+    mount_point = tmp_path / "small-disk"
+    mount_point.mkdir()
+    done = subprocess.run(
+        ["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(mount_point)],
+        capture_output=True, timeout=30,
+    )
+    if done.returncode != 0:
+        pytest.skip(f"cannot mount a small tmpfs here: {done.stderr.decode(errors='replace')}")
+    try:
+        wine.map_drive("e", mount_point)
+        yield mount_point
+    finally:
+        subprocess.run(["umount", str(mount_point)], capture_output=True, timeout=30)
+
+
+def test_full_disk_leaves_previous_archive(kelzar, drive, small_disk):
+    # Random bytes do not compress: two files of 400 KiB cannot fit beside the
+    # old archive on a 1 MiB disk, so writing the new archive fails part way.
+    for name in ("a.bin", "b.bin", "c.bin"):
+        drive.write(f"d:\\src\\{name}", random.Random(name).randbytes(400 * 1024))
+    archive = small_disk / "out" / "a.zip"
+    old = previous_archive(archive)
+
+    assert kelzar.run(r"e:\out\a.zip d:\src\*.bin") == 1
+    assert archive.read_bytes() == old, "a failed run leaves the old archive as it was"
+    assert names_in(archive.parent) == {"a.zip"}, "the partial archive is removed"
+
+    # With room enough, the same disk takes the archive.
+    drive.path(r"d:\src\b.bin").unlink()
+    drive.path(r"d:\src\c.bin").unlink()
+    assert kelzar.run(r"e:\out\a.zip d:\src\*.bin") == 0
+    assert set(verify_archive(archive)) == {"a.bin"}
+    assert names_in(archive.parent) == {"a.zip"}

@@ -2,10 +2,13 @@
  *
  * Holds a file open the way another program would, so that tests can see
  * what the program under test does with files in use:
- *   exclusive     read access, share mode 0: every other open fails
- *   range         read and write access, shared, with the whole file locked
- *                 exclusively by LockFileEx: opens succeed, reads fail
- *   shared-write  write access, sharing reading and writing (a log file)
+ *   exclusive         read access, share mode 0: every other open fails
+ *   range             read and write access, shared, the whole file locked
+ *                     exclusively by LockFileEx: opens succeed, reads fail
+ *   write-sharing-rw  write access, sharing reading and writing
+ *   write-sharing-r   write access, sharing reading only (a log file as most
+ *                     programs keep it: only readers that share writing and
+ *                     ask for no write access can open it)
  * Once the file is held, the READY marker is created; the holder then waits
  * until the RELEASE marker exists, or TIMEOUT_MS passed, closes the file and
  * exits. Exit codes: 0 released, 1 bad arguments, 2 the file could not be
@@ -73,9 +76,12 @@ int main(int argc, char** argv) {
     } else if (strcmp(mode, "range") == 0) {
         access = GENERIC_READ | GENERIC_WRITE;
         share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    } else if (strcmp(mode, "shared-write") == 0) {
+    } else if (strcmp(mode, "write-sharing-rw") == 0) {
         access = GENERIC_WRITE;
         share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    } else if (strcmp(mode, "write-sharing-r") == 0) {
+        access = GENERIC_WRITE;
+        share = FILE_SHARE_READ;
     } else {
         fprintf(stderr, "kzhold: unknown mode %s\n", mode);
         return 1;
