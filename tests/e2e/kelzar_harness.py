@@ -23,7 +23,9 @@ from pathlib import Path
 from zoneinfo import ZoneInfo
 
 REPO = Path(__file__).resolve().parents[2]
-BUILD = REPO / "build" / "windows"
+# The Windows build under test; another build (a release, a variant) can be
+# named with KELZAR_BUILD_DIR.
+BUILD = Path(os.environ.get("KELZAR_BUILD_DIR", REPO / "build" / "windows"))
 PROGRAM_FILES = ("kelzar.exe", "zlib.dll")
 HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe")
 
