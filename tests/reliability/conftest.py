@@ -1,0 +1,77 @@
+"""Reliability fixtures: the end-to-end harness (one Wine prefix per session,
+drive d: per test), plus the switch for the slowest size cases.
+
+Every Wine process runs with TZ three hours east of UTC, without a display,
+with its output in log files, and under a timeout, so that a hang fails a
+test instead of blocking the run.
+"""
+
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+sys.path.insert(0, str(HERE))
+
+from kelzar_harness import BUILD, Drive, Kelzar, WineSession, missing_build_files  # noqa: E402
+
+# Cases that each push many gigabytes through the program and through three
+# readers. They run when KELZAR_LARGE=1 is set or when `-m large` selects them.
+LARGE_SWITCH = "KELZAR_LARGE"
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers",
+        f"large: pushes many gigabytes through the program; run with {LARGE_SWITCH}=1 or -m large",
+    )
+
+
+def pytest_sessionstart(session):
+    missing = missing_build_files()
+    if missing:
+        names = ", ".join(str(p) for p in missing)
+        pytest.exit(f"the Windows build is missing ({names}); run `make build` first", returncode=1)
+
+
+def pytest_collection_modifyitems(config, items):
+    if os.environ.get(LARGE_SWITCH) == "1" or "large" in (config.getoption("-m") or ""):
+        return
+    skip = pytest.mark.skip(reason=f"large case: set {LARGE_SWITCH}=1 to run it")
+    for item in items:
+        if "large" in item.keywords:
+            item.add_marker(skip)
+
+
+@pytest.fixture(scope="session")
+def wine(tmp_path_factory):
+    session = WineSession(tmp_path_factory.mktemp("wine"))
+    try:
+        session.start()
+        yield session
+    finally:
+        session.stop()
+
+
+@pytest.fixture
+def drive(wine, tmp_path):
+    """This test's own empty folder, mapped as drive d:."""
+    root = tmp_path / "d"
+    root.mkdir()
+    wine.map_drive("d", root)
+    return Drive(root)
+
+
+@pytest.fixture
+def kelzar(wine, drive, tmp_path):
+    markers = tmp_path / "markers"
+    markers.mkdir()
+    return Kelzar(wine, drive, markers)
+
+
+@pytest.fixture(scope="session")
+def build_dir():
+    return BUILD
