@@ -161,8 +161,9 @@ INT_PTR CALLBACK InfoDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
     case WM_CLOSE: {
         // Only the close command ends the dialog (close box, system menu,
-        // Alt+F4). Esc and Enter arrive as IDCANCEL and IDOK commands, which
-        // find no control and are left alone.
+        // Alt+F4), so it is carried out here: the dialog manager would turn
+        // it into an IDCANCEL command, which, like the ones Esc and Enter
+        // produce (IDCANCEL, IDOK), finds no control and is left alone.
         HWND owner = GetWindow(dialog, GW_OWNER);
         if (owner != nullptr) {
             EnableWindow(owner, TRUE);
