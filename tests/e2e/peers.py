@@ -173,10 +173,6 @@ def _local_parts(blob: bytes, info: zipfile.ZipInfo) -> tuple[bytes, bytes]:
     return blob[at + 30 + name_length:data_at], blob[data_at:data_at + info.compress_size]
 
 
-def local_extra(archive: Path, info: zipfile.ZipInfo) -> bytes:
-    return _local_parts(archive.read_bytes(), info)[0]
-
-
 def read_items(archive: Path, decode: bool = True) -> list[Item]:
     """Every entry of ARCHIVE in its order, read in full by zipfile, which
     checks each CRC; entries that zipfile cannot decode (encrypted, unknown
@@ -226,7 +222,7 @@ def has_zip64_records(archive: Path) -> bool:
         return True
     with zipfile.ZipFile(archive) as zf:
         for info in zf.infolist():
-            for extra in (info.extra, local_extra(archive, info)):
+            for extra in (info.extra, _local_parts(data, info)[0]):
                 at = 0
                 while at + 4 <= len(extra):
                     ident, size = struct.unpack_from("<HH", extra, at)
@@ -342,9 +338,10 @@ def assert_walk_order(names: list[str]) -> None:
 
 
 def bookkeeping_left(drive: Drive) -> list[str]:
-    """Lock or temporary files of the program left anywhere on the drive."""
+    """Lock or temporary files of the program left anywhere on the drive
+    (and any "Tmp$Zip", the fixed temporary name this program must not use)."""
     return [str(p.relative_to(drive.root)) for p in drive.root.rglob("*")
-            if BOOKKEEPING_MARK in p.name]
+            if BOOKKEEPING_MARK in p.name or p.name.lower() == "tmp$zip"]
 
 
 def attributes(kelzar: Kelzar, win_path: str) -> set[str]:

@@ -37,6 +37,8 @@ def test_walk_takes_matching_files_of_visible_folders_in_walk_order(kelzar, driv
     drive.write(r"d:\docs\sub\.hidden\i.doc", "in a dot folder")
     drive.write(r"d:\docs\secret\open\j.doc", "below a hidden folder")
     kelzar.set_attributes("H", r"d:\docs\secret")
+    # Read-only files are taken like any other, with their own date.
+    kelzar.set_attributes("R", r"d:\docs\sub\c.doc")
 
     drive.path(r"d:\out").mkdir()
     assert kelzar.run(r"d:\out\new.zip d:\docs\*.doc 1") == 0
