@@ -33,6 +33,8 @@ from kelzar_harness import LAUNCH_NOT_STARTED, LAUNCH_TIMED_OUT, Kelzar, WineErr
 # "<archive>.~kz<10 hex digits>.tmp".
 BOOKKEEPING = re.compile(r"\.~kz(lock|[0-9a-f]{10}\.tmp)$", re.IGNORECASE)
 
+UNZIP_LONG_NAME = "filename too long--truncating"
+
 # One run of a small case takes well under a second; a run that takes this
 # long hangs.
 RUN_TIMEOUT = 60
@@ -251,7 +253,8 @@ def _decode(method: int, raw: bytes, crc: int, size: int, limit: int = 1 << 28) 
         try:
             inflater = zlib.decompressobj(-15)
             content = inflater.decompress(raw, size + 1)
-            if not inflater.eof or inflater.unconsumed_tail:
+            # The stream must end exactly where the declared compressed size does.
+            if not inflater.eof or inflater.unconsumed_tail or inflater.unused_data:
                 return None
         except zlib.error:
             return None
@@ -312,7 +315,15 @@ def check_readers(archive: Path, skip: list[str] = ()) -> None:
     unzip_x, sevenzip_x = _reader_exclusions(list(skip))
     done = subprocess.run(["unzip", "-t", "-q", str(archive), *unzip_x],
                           capture_output=True, timeout=900)
-    assert done.returncode == 0, f"unzip -t rejects {archive.name}: {done.stdout[-2000:]!r}"
+    complaints = [line for line in done.stdout.decode(errors="replace").splitlines()
+                  if "warning" in line or "error" in line]
+    # unzip shortens names of 4,096 bytes and more for its own use and warns
+    # (exit code 1), but still tests their data.
+    only_long_names = done.returncode == 1 and all(
+        UNZIP_LONG_NAME in line or line.startswith("At least one warning-error")
+        for line in complaints)
+    assert done.returncode == 0 or only_long_names, \
+        f"unzip -t rejects {archive.name}: {done.stdout[-2000:]!r}"
     done = subprocess.run(["7z", "t", "-bd", str(archive), *sevenzip_x],
                           capture_output=True, timeout=900)
     assert done.returncode == 0, f"7z t rejects {archive.name}: {done.stdout[-2000:]!r}"
