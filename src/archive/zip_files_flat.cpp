@@ -26,12 +26,14 @@ std::vector<FileToAdd> ListFlatFiles(const std::string& filesToZip) {
 } // namespace
 
 int ZipFilesFlat(const std::string& zipfilePath, const std::string& filesToZip) {
-    std::vector<FileToAdd> files = ListFlatFiles(filesToZip);
-    if (files.empty()) {
-        return 0;
-    }
+    // Claimed first, so that the listing sees what an earlier run on the same
+    // archive left, and no leftover temporary of a killed run.
     auto target = ArchiveTarget::Claim(zipfilePath);
     if (!target) {
+        return 0;
+    }
+    std::vector<FileToAdd> files = ListFlatFiles(filesToZip);
+    if (files.empty()) {
         return 0;
     }
     BuildResult result = BuildArchive(*target, files, nullptr);

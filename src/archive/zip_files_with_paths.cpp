@@ -52,12 +52,14 @@ bool CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer) {
 } // namespace
 
 int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesToZip) {
-    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip);
-    if (files.empty()) {
-        return 0;
-    }
+    // Claimed first, so that the walk sees what an earlier run on the same
+    // archive left, and no leftover temporary of a killed run.
     auto target = ArchiveTarget::Claim(zipfilePath);
     if (!target) {
+        return 0;
+    }
+    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip);
+    if (files.empty()) {
         return 0;
     }
     // A file that is there but is no archive minizip can read is never
