@@ -65,11 +65,12 @@ void ArchiveTarget::RemoveStaleTemporaries() {
 
 ZipWriter* ArchiveTarget::BeginTemporary() {
     DropTemporary();
-    auto temporary = sys::CreateUniqueFile(path_ + kTemporaryMark, kTemporarySuffix);
+    auto temporary = sys::CreateUniqueFile(path_ + kTemporaryMark, kTemporarySuffix, 0);
     if (!temporary) {
         return nullptr;
     }
-    temporaryPath_ = *temporary;
+    temporaryPath_ = temporary->name;
+    temporary->handle.Reset(); // minizip opens it anew
     if (auto id = sys::GetFileId(temporaryPath_)) {
         ownFiles_.push_back(*id);
     }

@@ -7,40 +7,13 @@
 
 namespace kelzar::sys {
 
-namespace {
-
-// Creates the file and keeps it open without sharing, so that no other
-// program can open or delete it until it is complete.
-std::optional<std::pair<std::string, UniqueFile>>
-CreateHiddenUniqueFile(const std::string& prefix, const std::string& suffix) {
-    static unsigned serial = 0;
-    const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char unique[32];
-        wsprintfA(unique, "%08lx%02x", static_cast<unsigned long>(seed + attempt * 7919u),
-                  serial++ & 0xff);
-        std::string name = prefix + unique + suffix;
-        UniqueFile handle(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_HIDDEN, nullptr));
-        if (handle) {
-            return std::make_pair(std::move(name), std::move(handle));
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 std::optional<std::string> WriteUniqueFile(const std::string& prefix, const std::string& suffix,
                                            std::string_view data) {
-    auto created = CreateHiddenUniqueFile(prefix, suffix);
+    auto created = CreateUniqueFile(prefix, suffix, kAttributeHidden);
     if (!created) {
         return std::nullopt;
     }
-    auto& [name, handle] = *created;
+    auto& [name, handle] = *created; // held without sharing until complete
     DWORD written = 0;
     bool complete =
         WriteFile(handle.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&

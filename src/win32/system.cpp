@@ -99,7 +99,8 @@ std::optional<FileId> GetFileId(const std::string& path) {
     return IdOfHandle(handle.Get());
 }
 
-std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std::string& suffix) {
+std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                        std::uint32_t attributes) {
     static unsigned serial = 0;
     const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -108,9 +109,9 @@ std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std
                   serial++ & 0xff);
         std::string name = prefix + unique + suffix;
         UniqueFile handle(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      attributes ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle) {
-            return name;
+            return NewFile{std::move(name), std::move(handle)};
         }
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
             return std::nullopt;

@@ -64,9 +64,14 @@ std::optional<std::uint32_t> GetAttributes(const std::string& path);
 bool SetAttributes(const std::string& path, std::uint32_t attributes);
 std::optional<FileId> GetFileId(const std::string& path);
 
-// Creates a new, empty file whose name is prefix, a unique part and suffix,
-// and returns its name.
-std::optional<std::string> CreateUniqueFile(const std::string& prefix, const std::string& suffix);
+// A new, empty file whose name is prefix, a unique part and suffix, held
+// open for writing without sharing.
+struct NewFile {
+    std::string name;
+    UniqueFile handle;
+};
+std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                        std::uint32_t attributes);
 bool FlushToDisk(const std::string& path);
 // Puts from in the place of to in one step, replacing what stood there.
 bool MoveOver(const std::string& from, const std::string& to);
