@@ -9,13 +9,13 @@ a name twice, since an update never replaces an entry by name.
 
 from __future__ import annotations
 
+import datetime
 import os
 import random
 import struct
 import subprocess
 import time
 import zipfile
-import zlib
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
 
@@ -127,8 +127,6 @@ def mixed_content(seed: int, size: int) -> bytes:
 
 def odd_second_mtime(year: int, month: int, day: int, hour: int, minute: int) -> float:
     """A UTC time stamp that ends on an odd second, so its rounding shows."""
-    import datetime
-
     moment = datetime.datetime(year, month, day, hour, minute, 37, tzinfo=datetime.timezone.utc)
     return moment.timestamp()
 
@@ -377,7 +375,3 @@ def wait_for(condition, timeout: float, what: str) -> None:
     while not condition():
         assert time.monotonic() < deadline, f"gave up waiting for {what}"
         time.sleep(0.02)
-
-
-def crc32(data: bytes) -> int:
-    return zlib.crc32(data) & 0xFFFFFFFF
