@@ -6,7 +6,9 @@ with its output in log files, and under a timeout, so that a hang fails a
 test instead of blocking the run.
 """
 
+import contextlib
 import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -70,6 +72,32 @@ def kelzar(wine, drive, tmp_path):
     markers = tmp_path / "markers"
     markers.mkdir()
     return Kelzar(wine, drive, markers)
+
+
+@pytest.fixture
+def mount_tmpfs(wine, tmp_path):
+    """Mounts a tmpfs of a given size and maps it as a drive letter:
+    mount_tmpfs("e", "8m") returns the mount point; unmounted afterwards.
+    Skips where mounting is not allowed (it needs root)."""
+    mounted = []
+
+    def mount(letter: str, size: str) -> Path:
+        point = tmp_path / f"tmpfs-{letter}"
+        point.mkdir()
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(point)],
+                              capture_output=True, timeout=30)
+        if done.returncode != 0:
+            pytest.skip(f"cannot mount a tmpfs here: {done.stderr.decode(errors='replace')}")
+        mounted.append(point)
+        wine.map_drive(letter, point)
+        return point
+
+    yield mount
+    for point in mounted:
+        with contextlib.suppress(Exception):
+            done = subprocess.run(["umount", str(point)], capture_output=True, timeout=30)
+            if done.returncode != 0:  # still in use: detach it now, free it when let go
+                subprocess.run(["umount", "-l", str(point)], capture_output=True, timeout=30)
 
 
 @pytest.fixture(scope="session")
