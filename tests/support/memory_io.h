@@ -20,6 +20,8 @@ class MemoryFile {
     // empties it.
     zlib_filefunc64_def* Functions();
     const std::vector<unsigned char>& Bytes() const { return bytes_; }
+    // Writes beyond this many bytes fail, as on a full disk.
+    void LimitSize(std::size_t limit) { limit_ = limit; }
 
   private:
     static voidpf Open(voidpf opaque, const void* name, int mode);
@@ -32,6 +34,7 @@ class MemoryFile {
 
     std::vector<unsigned char> bytes_;
     std::size_t position_ = 0;
+    std::size_t limit_ = static_cast<std::size_t>(-1);
     zlib_filefunc64_def functions_{};
 };
 

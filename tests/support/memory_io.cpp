@@ -33,6 +33,9 @@ uLong MemoryFile::Read(voidpf, voidpf stream, void* buffer, uLong size) {
 
 uLong MemoryFile::Write(voidpf, voidpf stream, const void* buffer, uLong size) {
     auto* file = static_cast<MemoryFile*>(stream);
+    if (file->position_ + size > file->limit_) {
+        return 0;
+    }
     if (file->bytes_.size() < file->position_ + size) {
         file->bytes_.resize(file->position_ + size);
     }
