@@ -330,12 +330,13 @@ def check_readers(archive: Path, skip: list[str] = ()) -> None:
 
 
 def assert_carried_over(before: list[OldEntry], archive: Path, added: list[Added],
-                        readers: bool = True) -> list[zipfile.ZipInfo]:
+                        readers: bool = True, any_order: bool = False) -> list[zipfile.ZipInfo]:
     """The archive holds every old entry, in the old order, with its name,
     date and content (sound entries decode to the same bytes; damaged ones
-    come over byte for byte with their method and CRC), then the added files.
-    zipfile reads every entry that was sound; unzip -t and 7z t test all of
-    them."""
+    come over byte for byte with their method and CRC), then the added files
+    (in the order given, or in any order when ANY_ORDER: the order in which
+    the system lists a folder). zipfile reads every entry that was sound;
+    unzip -t and 7z t test all of them."""
     damaged = [e.name for e in before if not e.sound]
     with zipfile.ZipFile(archive) as zf:
         infos = zf.infolist()
@@ -343,6 +344,10 @@ def assert_carried_over(before: list[OldEntry], archive: Path, added: list[Added
         assert len(infos) == len(before) + len(added), (
             f"expected {len(before)} old entries and {len(added)} new ones, found "
             f"{len(infos)}: {names[:8]}")
+        if any_order:
+            tail = names[len(before):]
+            assert sorted(tail) == sorted(a.entry_name for a in added), f"added: {tail}"
+            added = sorted(added, key=lambda a: tail.index(a.entry_name))
         blob = archive.read_bytes() if damaged else b""
         for old, info in zip(before, infos):
             what = f"old entry {old.name!r}"
