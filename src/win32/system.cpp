@@ -157,7 +157,12 @@ std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned time
         if (!taken || GetTickCount() - start >= timeoutMs) {
             return std::nullopt;
         }
-        Sleep(50);
+        // A live holder keeps the file open without sharing, so it cannot be
+        // deleted; one that can is an orphan (the system stopped before it
+        // could remove it) and would otherwise lock the archive for good.
+        if (error != ERROR_FILE_EXISTS || !DeleteFileA(path.c_str())) {
+            Sleep(50);
+        }
     }
 }
 

@@ -174,15 +174,29 @@ def test_run_waits_for_the_lock_of_another_run(kelzar, drive, old_archive):
     original = archive.read_bytes()
     added = new_files(drive)
     lock = drive.path(r"d:\arch\old.zip.~kzlock")
-    lock.write_bytes(b"")  # as if another run held the archive
-    process = spawn_kelzar(kelzar, COMMAND)
-    try:
+    lock.write_bytes(b"")
+    # Held open without sharing, as a running run holds it.
+    with kelzar.hold(r"d:\arch\old.zip.~kzlock", "exclusive"):
+        process = spawn_kelzar(kelzar, COMMAND)
         time.sleep(3)
         assert process.poll() is None, "the run did not wait for the lock"
         assert archive.read_bytes() == original
-    finally:
-        lock.unlink()
+    lock.unlink()
     assert wait_exit(process) == 0
+    assert_update(before, archive, added)
+    assert bookkeeping_left(drive) == []
+
+
+def test_orphaned_lock_file_does_not_block_the_archive(kelzar, drive, old_archive):
+    # A lock file nobody holds (the system stopped before removing it) would
+    # otherwise lock the archive for good.
+    archive, before = old_archive
+    added = new_files(drive)
+    drive.path(r"d:\arch\old.zip.~kzlock").write_bytes(b"")
+    started = time.monotonic()
+
+    assert kelzar.run(COMMAND) == 0
+    assert time.monotonic() - started < 20, "the run waited for a lock nobody held"
     assert_update(before, archive, added)
     assert bookkeeping_left(drive) == []
 
@@ -195,7 +209,8 @@ def test_run_locked_out_for_good_gives_up_and_changes_nothing(kelzar, drive, old
     before = drive.snapshot()
     started = time.monotonic()
 
-    assert kelzar.run(COMMAND, timeout=150) == 1
-    waited = time.monotonic() - started
+    with kelzar.hold(r"d:\arch\old.zip.~kzlock", "exclusive", timeout=180):
+        assert kelzar.run(COMMAND, timeout=150) == 1
+        waited = time.monotonic() - started
     assert drive.snapshot() == before
     assert 45 <= waited <= 120, f"the run gave up after {waited:.0f} s"
