@@ -3,7 +3,7 @@
 PYTHON := /usr/bin/python3
 NPROC := $(shell nproc)
 
-.PHONY: all bootstrap build native unit fuzz e2e test demo clean
+.PHONY: all bootstrap build native unit fuzz e2e reliability test demo clean
 
 all: build
 
@@ -31,7 +31,11 @@ fuzz: bootstrap
 e2e: build
 	$(PYTHON) -m pytest tests/e2e -q -p no:cacheprovider
 
-test: unit fuzz e2e
+# Hostile conditions under Wine; KELZAR_LARGE=1 adds the multi-gigabyte cases.
+reliability: build
+	$(PYTHON) -m pytest tests/reliability -q -p no:cacheprovider
+
+test: unit fuzz e2e reliability
 
 demo: build
 	bash scripts/demo.sh
