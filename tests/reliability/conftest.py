@@ -39,6 +39,24 @@ def pytest_sessionstart(session):
         pytest.exit(f"the Windows build is missing ({names}); run `make build` first", returncode=1)
 
 
+# Lines the tests report about themselves (how many cases, how they ended,
+# how long the program took), printed together at the end of the run.
+FIGURES: list[str] = []
+
+
+@pytest.fixture
+def figures(request):
+    """figures("...") notes a line for the summary at the end of the run."""
+    return lambda text: FIGURES.append(f"{request.node.name}: {text}")
+
+
+def pytest_terminal_summary(terminalreporter):
+    if FIGURES:
+        terminalreporter.section("reliability figures")
+        for line in FIGURES:
+            terminalreporter.write_line(line)
+
+
 def pytest_collection_modifyitems(config, items):
     if os.environ.get(LARGE_SWITCH) == "1" or "large" in (config.getoption("-m") or ""):
         return

@@ -13,7 +13,6 @@ STORED = 0
 DEFLATED = 8
 DOS_TIME = 0x5A21  # 11:17:02
 DOS_DATE = 0x4CB3  # 2018-05-19
-UNSET = object()
 
 
 def deflate(data: bytes) -> bytes:
@@ -104,7 +103,8 @@ def _zip64_extra(*values: int) -> bytes:
 
 
 def build(entries: list[Entry], comment: bytes = b"", comment_length: int | None = None,
-          prefix: bytes = b"") -> bytes:
+          prefix: bytes = b"", count: int | None = None) -> bytes:
+    """The archive; COUNT, if given, is the entry count its end record declares."""
     out = bytearray(prefix)
     offsets = []
     for entry in entries:
@@ -137,7 +137,8 @@ def build(entries: list[Entry], comment: bytes = b"", comment_length: int | None
         out += entry.name + extra
     size = len(out) - directory
     length = len(comment) if comment_length is None else comment_length
-    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), size,
-                       directory, length & 0xFFFF)
+    declared = len(entries) if count is None else count
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, declared, declared, size, directory,
+                       length & 0xFFFF)
     out += comment
     return bytes(out)

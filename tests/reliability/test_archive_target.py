@@ -11,7 +11,6 @@ with share mode 0 the old archive cannot even be read): the run must fail
 with the archive as it was, and the invariant says nothing more.
 """
 
-import zipfile
 
 import pytest
 
@@ -48,8 +47,8 @@ TARGETS = [
 
 @pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "update"])
 @pytest.mark.parametrize("target_id, letter, cwd, hold", TARGETS, ids=[t[0] for t in TARGETS])
-def test_archive_target(kelzar, drive, mount_tmpfs, tmp_path, target_id, letter, cwd, hold,
-                        mode):
+def test_archive_target(kelzar, drive, mount_tmpfs, tmp_path, figures, target_id, letter, cwd,
+                        hold, mode):
     other = mount_tmpfs("e", "16m")
     for name, data in NEW.items():
         drive.write(f"d:\\new\\{name}", data)
@@ -74,7 +73,7 @@ def test_archive_target(kelzar, drive, mount_tmpfs, tmp_path, target_id, letter,
         code = run(kelzar, command, cwd=cwd)
 
     outcome = check(code, archive, before, old, mode, [drive.root, other])
-    print(f"{target_id}, flag {mode}: exit {code}, archive {outcome}")
+    figures(f"exit {code}, archive {outcome}")
     if hold == "read-only":
         assert outcome == "kept", "a read-only archive was replaced"
     if hold is None:

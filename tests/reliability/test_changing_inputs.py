@@ -219,8 +219,8 @@ CASES = {
 
 @pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "update"])
 @pytest.mark.parametrize("case_id", list(CASES))
-def test_hostile_input_is_left_out_and_the_rest_archived(kelzar, drive, tmp_path, case_id,
-                                                         mode):
+def test_hostile_input_is_left_out_and_the_rest_archived(kelzar, drive, tmp_path, figures,
+                                                         case_id, mode):
     case = CASES[case_id]()
     if case_id == "path-over-260-long-folder" and mode == "0":
         pytest.skip("flag 0 reads no subfolders")
@@ -260,6 +260,6 @@ def test_hostile_input_is_left_out_and_the_rest_archived(kelzar, drive, tmp_path
     else:
         assert list(new) == [], f"{list(new)} must be left out"
     check_readers(archive)
-    print(f"{case_id}, flag {mode}: exit {code}")
+    figures(f"exit {code}")
     assert code == case.expect_code, \
         f"exit {code}: {'a file was left out' if code == 0 else 'all was stored'}"

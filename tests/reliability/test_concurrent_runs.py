@@ -19,7 +19,7 @@ from peers import infozip, mixed_content, write_tree
 ROUNDS = 50
 
 
-def test_two_runs_at_once_never_lose_an_update(kelzar, drive, tmp_path):
+def test_two_runs_at_once_never_lose_an_update(kelzar, drive, tmp_path, figures):
     archive = drive.path(r"d:\arch\old.zip")
     archive.parent.mkdir()
     # Large enough that a run still works when the other starts.
@@ -58,8 +58,8 @@ def test_two_runs_at_once_never_lose_an_update(kelzar, drive, tmp_path):
             raise AssertionError(f"{what}: {error}") from None
         both += len(done) == 2
         one += len(done) == 1
-    print(f"{ROUNDS} rounds, {overlapped} with the runs overlapping: both runs added their "
-          f"file in {both}, one run gave up in {one}")
+    figures(f"{ROUNDS} rounds, {overlapped} with the runs overlapping: both runs added their "
+            f"file in {both}, one run gave up in {one}")
     assert overlapped >= ROUNDS * 0.8, "the runs hardly overlapped: this tested little"
     with zipfile.ZipFile(archive) as zf:
         assert len(zf.infolist()) == initial + 2 * both + one

@@ -77,17 +77,17 @@ def truncation_points(blob: bytes) -> list[int]:
     return sorted(set(range(0, directory, 11)) | set(range(directory, len(blob))))
 
 
-def test_truncated_archive(kelzar, drive, reference):
+def test_truncated_archive(kelzar, drive, reference, figures):
     blob = reference[0]
     cuts = truncation_points(blob)
     outcomes, failures = run_damaged(
         kelzar, drive, {f"cut at {n} of {len(blob)}": blob[:n] for n in cuts}, reference)
-    print(f"{len(cuts)} truncations: {dict(outcomes)}")
+    figures(f"{len(cuts)} truncations: {dict(outcomes)}, {len(failures)} failed")
     assert not failures, f"{len(failures)} of {len(cuts)} truncations:\n" + "\n".join(failures)
     assert outcomes["updated"] > 0 and outcomes["kept"] > 0
 
 
-def test_randomly_damaged_archive(kelzar, drive, reference):
+def test_randomly_damaged_archive(kelzar, drive, reference, figures):
     rng = random.Random(20240229)
     blobs = {}
     for round_ in range(100):
@@ -97,5 +97,5 @@ def test_randomly_damaged_archive(kelzar, drive, reference):
             damaged[at] = rng.choice([b for b in range(256) if b != damaged[at]])
         blobs[f"round {round_} (bytes {sorted(positions)})"] = bytes(damaged)
     outcomes, failures = run_damaged(kelzar, drive, blobs, reference)
-    print(f"100 damaged copies: {dict(outcomes)}")
+    figures(f"100 damaged copies: {dict(outcomes)}, {len(failures)} failed")
     assert not failures, f"{len(failures)} of 100 damaged copies:\n" + "\n".join(failures)

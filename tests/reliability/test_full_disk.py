@@ -38,7 +38,7 @@ def fill_to(folder, free: int) -> None:
 
 
 @pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "update"])
-def test_disk_fills_during_the_run(kelzar, drive, mount_tmpfs, tmp_path, mode):
+def test_disk_fills_during_the_run(kelzar, drive, mount_tmpfs, tmp_path, figures, mode):
     disk = mount_tmpfs("e", "8m")
     for name, data in NEW_FILES.items():
         drive.write(f"d:\\new\\{name}", data)
@@ -78,6 +78,6 @@ def test_disk_fills_during_the_run(kelzar, drive, mount_tmpfs, tmp_path, mode):
         outcomes[missing] = code
         archive.unlink()
         os.unlink(disk / "filler.bin")
-    print(f"flag {mode}, new archive {needed} bytes; exit code by bytes missing: {outcomes}")
+    figures(f"new archive {needed} bytes; exit code by bytes missing: {outcomes}")
     assert outcomes[needed // 2] == 1 and outcomes[PAGE] == 1, "too little room, yet success"
     assert outcomes[-2 * PAGE] == 0, "room enough, yet the run failed"

@@ -48,7 +48,7 @@ def make_old_archive(tmp_path, archive):
     infozip(archive, tmp_path / "peer", "-0", "stored.bin")
 
 
-def test_runs_killed_at_random_moments(kelzar, drive, tmp_path):
+def test_runs_killed_at_random_moments(kelzar, drive, tmp_path, figures):
     archive = drive.path(r"d:\arch\old.zip")
     archive.parent.mkdir()
     make_old_archive(tmp_path, archive)
@@ -76,7 +76,6 @@ def test_runs_killed_at_random_moments(kelzar, drive, tmp_path):
     expected_after = {digest(pristine): outcomes["new"], outcomes["new"]: outcomes["newer"]}
     names = {digest(pristine): "old", outcomes["new"]: "new"}
     shortest = min(durations)
-    print(f"an undisturbed run takes {shortest:.2f} s once started")
 
     rng = random.Random(1234)
     seen = Counter()
@@ -118,7 +117,8 @@ def test_runs_killed_at_random_moments(kelzar, drive, tmp_path):
             failures.append(f"{what}: left after the next run: {leftovers(drive.root)}")
             for name in leftovers(drive.root):
                 (drive.root / name).unlink()
-    print("kills by what the archive was afterwards (and whether the temporary archive "
-          f"existed at the kill): {dict(seen)}")
+    figures(f"an undisturbed run takes {shortest:.2f} s once started; kills by what the "
+            "archive was afterwards (and whether the temporary archive existed at the "
+            f"kill): {dict(seen)}, {len(failures)} failed")
     assert not failures, "\n".join(failures)
     assert seen["old", True] > 0 and seen["new", True] + seen["new", False] > 0

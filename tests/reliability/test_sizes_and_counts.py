@@ -48,7 +48,7 @@ def enough_disk(path, needed):
 
 @pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "update"])
 @pytest.mark.parametrize("size", SIZES)
-def test_file_at_a_size_limit(kelzar, drive, tmp_path, size, mode):
+def test_file_at_a_size_limit(kelzar, drive, tmp_path, figures, size, mode):
     big = sparse_file(drive.path(r"d:\big\big.bin"), size)
     drive.write(r"d:\big\z-small.txt", SMALL)
     archive = drive.path(r"d:\arch\out.zip")
@@ -72,8 +72,8 @@ def test_file_at_a_size_limit(kelzar, drive, tmp_path, size, mode):
         expected = old + [Expected(n, zeros=size) if n.endswith("big.bin") else
                           Expected(n, SMALL) for n in added]
         times = verify_streaming(archive, expected)
-        print(f"{size} bytes, flag {mode}: kelzar.exe {seconds:.1f} s, readers "
-              + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))
+        figures(f"{size} bytes, flag {mode}: kelzar.exe {seconds:.1f} s, readers "
+                + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))
     finally:
         big.unlink()
 
@@ -103,7 +103,7 @@ def archive_above_4_gib(drive):
 
 
 @pytest.mark.large
-def test_update_of_an_archive_above_4_gib(kelzar, drive, archive_above_4_gib):
+def test_update_of_an_archive_above_4_gib(kelzar, drive, archive_above_4_gib, figures):
     archive, size = archive_above_4_gib
     drive.write(r"d:\new\add.txt", SMALL)
     started = time.monotonic()
@@ -113,8 +113,8 @@ def test_update_of_an_archive_above_4_gib(kelzar, drive, archive_above_4_gib):
     times = verify_streaming(archive, [
         Expected("first.txt", OLD_FILES["old/a.txt"]), Expected("big.bin", zeros=size),
         Expected("last.txt", OLD_FILES["old/b.bin"]), Expected("new\\add.txt", SMALL)])
-    print(f"archive of {size} bytes updated: kelzar.exe {seconds:.1f} s, readers "
-          + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))
+    figures(f"archive of {size} bytes updated: kelzar.exe {seconds:.1f} s, readers "
+            + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))
 
 
 @pytest.fixture(scope="module")
@@ -145,7 +145,8 @@ def many_entry_archives(tmp_path_factory):
 
 
 @pytest.mark.parametrize("count", [0, 65_534, 65_535, 65_536])
-def test_update_of_an_archive_of_many_entries(kelzar, drive, many_entry_archives, count):
+def test_update_of_an_archive_of_many_entries(kelzar, drive, many_entry_archives, figures,
+                                              count):
     # 65,534 old entries and one new make exactly 65,535, the most the end
     # record's 16-bit count holds; 65,535 and 65,536 old entries go past it.
     archive = drive.path(r"d:\arch\old.zip")
@@ -163,10 +164,11 @@ def test_update_of_an_archive_of_many_entries(kelzar, drive, many_entry_archives
     started = time.monotonic()
     infos = assert_carried_over(before, archive, [added])
     assert len(infos) == count + 1
-    print(f"{count} entries: kelzar.exe {seconds:.1f} s, checks {time.monotonic() - started:.1f} s")
+    figures(f"{count} entries: kelzar.exe {seconds:.1f} s, "
+            f"checks {time.monotonic() - started:.1f} s")
 
 
-def test_flat_archive_of_65536_files(kelzar, drive):
+def test_flat_archive_of_65536_files(kelzar, drive, figures):
     # One folder of 65,536 files: the new archive needs the Zip64 end record.
     folder = drive.path(r"d:\many")
     folder.mkdir()
@@ -186,5 +188,5 @@ def test_flat_archive_of_65536_files(kelzar, drive):
         for info in infos:
             assert zf.read(info) == contents[info.filename]
     verify_streaming(archive, [Expected(i.filename, contents[i.filename]) for i in infos])
-    print(f"65536 files, flag 0: kelzar.exe {seconds:.1f} s, checks "
-          f"{time.monotonic() - started:.1f} s")
+    figures(f"65536 files, flag 0: kelzar.exe {seconds:.1f} s, checks "
+            f"{time.monotonic() - started:.1f} s")
