@@ -31,7 +31,8 @@ fuzz: bootstrap
 e2e: build
 	$(PYTHON) -m pytest tests/e2e -q -p no:cacheprovider
 
-# Hostile conditions under Wine; KELZAR_LARGE=1 adds the multi-gigabyte cases.
+# Hostile conditions under Wine (about 25 minutes; -m "not large" skips the
+# multi-gigabyte cases when run by hand).
 reliability: build
 	$(PYTHON) -m pytest tests/reliability -q -p no:cacheprovider
 

@@ -1,5 +1,6 @@
 """Reliability fixtures: the end-to-end harness (one Wine prefix per session,
-drive d: per test), plus the switch for the slowest size cases.
+drive d: per test), a small tmpfs as another drive, and the figures the
+tests report.
 
 Every Wine process runs with TZ three hours east of UTC, without a display,
 with its output in log files, and under a timeout, so that a hang fails a
@@ -7,7 +8,6 @@ test instead of blocking the run.
 """
 
 import contextlib
-import os
 import subprocess
 import sys
 from pathlib import Path
@@ -20,16 +20,13 @@ sys.path.insert(0, str(HERE))
 
 from kelzar_harness import BUILD, Drive, Kelzar, WineSession, missing_build_files  # noqa: E402
 
-# Cases that each push many gigabytes through the program and through three
-# readers. They run when KELZAR_LARGE=1 is set or when `-m large` selects them.
-LARGE_SWITCH = "KELZAR_LARGE"
-
 
 def pytest_configure(config):
+    # Every case runs by default: the whole suite, these included, takes
+    # about 25 minutes on two cores. The mark lets a quick local run leave
+    # them out with -m "not large".
     config.addinivalue_line(
-        "markers",
-        f"large: pushes many gigabytes through the program; run with {LARGE_SWITCH}=1 or -m large",
-    )
+        "markers", "large: pushes gigabytes through the program and the readers (minutes each)")
 
 
 def pytest_sessionstart(session):
@@ -55,15 +52,6 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.section("reliability figures")
         for line in FIGURES:
             terminalreporter.write_line(line)
-
-
-def pytest_collection_modifyitems(config, items):
-    if os.environ.get(LARGE_SWITCH) == "1" or "large" in (config.getoption("-m") or ""):
-        return
-    skip = pytest.mark.skip(reason=f"large case: set {LARGE_SWITCH}=1 to run it")
-    for item in items:
-        if "large" in item.keywords:
-            item.add_marker(skip)
 
 
 @pytest.fixture(scope="session")

@@ -6,6 +6,7 @@ their bytes, a name or a comment longer than its 16-bit length field.
 from __future__ import annotations
 
 import dataclasses
+import io
 import struct
 import zlib
 
@@ -142,3 +143,43 @@ def build(entries: list[Entry], comment: bytes = b"", comment_length: int | None
                        length & 0xFFFF)
     out += comment
     return bytes(out)
+
+
+
+class SparseZeros(io.RawIOBase):
+    """A file to write through that leaves a hole wherever a write is all
+    zero bytes: an archive of a stored 10 GiB of zeros takes no disk space,
+    however the writer lays it out."""
+
+    def __init__(self, file):
+        self.file = file
+
+    def writable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def write(self, data):
+        data = bytes(data)
+        if data.count(0) == len(data):
+            self.file.seek(len(data), io.SEEK_CUR)
+        else:
+            self.file.write(data)
+        return len(data)
+
+    def seek(self, offset, whence=io.SEEK_SET):
+        return self.file.seek(offset, whence)
+
+    def tell(self):
+        return self.file.tell()
+
+    def flush(self):
+        self.file.flush()
+
+    def close(self):
+        # A hole at the very end must still count in the file's length.
+        position = self.file.tell()
+        if position > self.file.seek(0, io.SEEK_END):
+            self.file.truncate(position)
+        super().close()

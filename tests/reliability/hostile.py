@@ -182,6 +182,12 @@ def leftovers(folder: Path) -> list[str]:
                   if BOOKKEEPING.search(p.name))
 
 
+def files_under(root: Path) -> set[str]:
+    """Every file under ROOT, as relative paths: whatever a run left
+    anywhere (a temporary archive in the working folder, say) shows."""
+    return {str(p.relative_to(root)) for p in root.rglob("*") if not p.is_dir()}
+
+
 def digest(path: Path) -> tuple[int, str] | None:
     """Size and SHA-256 of a file (None when it is missing): a cheap way to
     compare archives too large to hold in memory."""

@@ -11,7 +11,7 @@ from collections import Counter
 
 import pytest
 
-from hostile import Added, assert_run_outcome, old_entries, run_all
+from hostile import Added, assert_run_outcome, files_under, old_entries, run_all
 from peers import infozip, mixed_content, odd_second_mtime, write_tree
 
 NEW_FILE = Added("new\\add.txt", b"the file this run adds\r\n" * 40)
@@ -56,6 +56,10 @@ def run_damaged(kelzar, drive, blobs: dict[str, bytes], reference) -> tuple[Coun
     codes = run_all(kelzar, [f"d:\\c{i}\\old.zip d:\\new\\*.txt 1" for i in range(len(cases))])
     outcomes: Counter = Counter()
     failures = []
+    strays = files_under(drive.root) - {f"c{i}/old.zip" for i in range(len(cases))} - \
+        {"new/add.txt"}
+    if strays:
+        failures.append(f"files left on the drive: {sorted(strays)[:10]}")
     for i, ((label, blob), code) in enumerate(zip(cases, codes)):
         try:
             outcomes[assert_run_outcome(code, drive.path(f"d:\\c{i}\\old.zip"), blob,
