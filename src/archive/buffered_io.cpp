@@ -34,6 +34,10 @@ struct Stream {
     bool pendingWrite = false;
     ZPOS64_T position = 0; // where the caller reads or writes next
     bool failed = false;
+    // minizip reads every header field at exactly its size, and takes a read
+    // cut short by the end of the file for zeros unless the layer reports an
+    // error: a truncated end record would read as an empty archive.
+    bool readCutShort = false;
 
     bool SeekInner(ZPOS64_T offset) {
         return inner->zseek64_file(inner->opaque, file, offset, ZLIB_FILEFUNC_SEEK_SET) == 0;
@@ -102,6 +106,9 @@ struct Stream {
             if (block.length == 0) {
                 break; // end of file
             }
+        }
+        if (done < size) {
+            readCutShort = true;
         }
         return done;
     }
@@ -208,7 +215,7 @@ int Close(voidpf, voidpf stream) {
 
 int Error(voidpf, voidpf stream) {
     Stream* s = AsStream(stream);
-    return s->failed ? -1 : s->inner->zerror_file(s->inner->opaque, s->file);
+    return s->failed || s->readCutShort ? -1 : s->inner->zerror_file(s->inner->opaque, s->file);
 }
 
 } // namespace

@@ -14,8 +14,7 @@ constexpr unsigned long kFlagEncrypted = 0x1;
 constexpr unsigned long kFlagUtf8Name = 0x800;
 constexpr unsigned long kMethodStored = 0;
 constexpr unsigned long kMethodDeflated = Z_DEFLATED;
-// Archives that do not record their entry count beyond 16 bits say 0xFFFF.
-constexpr ZPOS64_T kSaturatedEntryCount = 0xFFFF;
+constexpr ZPOS64_T kCentralHeaderSize = 46;
 
 struct SourceEntry {
     unz_file_info64 info{};
@@ -136,9 +135,8 @@ bool Recompress(unzFile source, ZipWriter& writer, Buffers& buffers, const Sourc
     return ok && writer.EndEntry(deflater.Crc(), deflater.BytesIn());
 }
 
-bool CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers) {
-    SourceEntry entry;
-    if (!ReadCurrentEntry(source, buffers, entry) || (entry.info.flag & kFlagEncrypted) != 0) {
+bool CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEntry& entry) {
+    if ((entry.info.flag & kFlagEncrypted) != 0) {
         return false;
     }
     switch (entry.info.compression_method) {
@@ -160,28 +158,27 @@ bool CarryOverEntries(unzFile source, ZipWriter& writer) {
     if (unzGetGlobalInfo64(source, &global) != UNZ_OK) {
         return false;
     }
-    if (global.number_entry == 0) {
-        return true;
-    }
+    // The central directory is walked header by header, as other readers do,
+    // rather than by the entry count of the end record: that count may be
+    // saturated at 0xFFFF or simply wrong, and trusting it would drop
+    // entries. The walk ends where no further header can be read: at the end
+    // records. Fewer headers than the count means damage: the run fails.
     Buffers buffers;
+    ZPOS64_T carried = 0;
     int step = unzGoToFirstFile(source);
-    for (ZPOS64_T carried = 0; step == UNZ_OK;) {
-        if (!CarryOverEntry(source, writer, buffers)) {
+    ZPOS64_T position = unzGetOffset64(source);
+    while (step == UNZ_OK) {
+        SourceEntry entry;
+        if (!ReadCurrentEntry(source, buffers, entry) ||
+            !CarryOverEntry(source, writer, buffers, entry)) {
             return false;
         }
         ++carried;
-        if (carried == global.number_entry && global.number_entry != kSaturatedEntryCount) {
-            return true;
-        }
-        step = unzGoToNextFile(source);
-        // With a saturated count the directory itself tells where it ends:
-        // after at least that many entries, what follows is its end record.
-        if (step != UNZ_OK && global.number_entry == kSaturatedEntryCount &&
-            carried >= kSaturatedEntryCount) {
-            return true;
-        }
+        position += kCentralHeaderSize + entry.info.size_filename + entry.info.size_file_extra +
+                    entry.info.size_file_comment;
+        step = unzSetOffset64(source, position);
     }
-    return false;
+    return carried >= global.number_entry;
 }
 
 } // namespace kelzar

@@ -22,7 +22,13 @@ CalendarTime ToLocalCalendar(const FILETIME& utc) {
     FILETIME local;
     SYSTEMTIME fields;
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) {
-        return CalendarTime{};
+        // Only times far outside the calendar fail to convert: those near
+        // zero (before 1601 once the zone is added), those beyond the year
+        // 30827, and times before 1601, which file systems hand over as
+        // negative numbers (near 2^64). The ZIP date is clamped from them.
+        DWORD high = utc.dwHighDateTime;
+        bool future = high >= 0x40000000 && high < 0xC0000000;
+        return future ? CalendarTime{30827, 12, 31, 23, 59, 59} : CalendarTime{1601, 1, 1};
     }
     return CalendarTime{fields.wYear, fields.wMonth,  fields.wDay,
                         fields.wHour, fields.wMinute, fields.wSecond};
