@@ -8,10 +8,26 @@ set(KELZAR_ZLIB_CORE_SOURCES
   adler32.c compress.c crc32.c deflate.c gzclose.c gzlib.c gzread.c gzwrite.c
   infback.c inffast.c inflate.c inftrees.c trees.c uncompr.c zutil.c)
 list(TRANSFORM KELZAR_ZLIB_CORE_SOURCES PREPEND "${zsrc}/")
+# minizip looks for the end record in the last 65,535 bytes only, 22 short of
+# an end record followed by the longest comment: such archives, which every
+# other reader opens, would be refused. The build compiles a copy of
+# unzip.c whose search reaches the whole record.
+file(READ "${zsrc}/contrib/minizip/unzip.c" unzip_source)
+set(short_window "ZPOS64_T uMaxBack=0xffff; /* maximum size of global comment */")
+string(FIND "${unzip_source}" "${short_window}" found)
+if(found EQUAL -1)
+  message(FATAL_ERROR "minizip's unzip.c is not the expected version")
+endif()
+string(REPLACE "${short_window}" "ZPOS64_T uMaxBack=0xffff+22; /* comment and end record */"
+       unzip_source "${unzip_source}")
+set(patched_unzip "${CMAKE_BINARY_DIR}/minizip/unzip.c")
+file(WRITE "${patched_unzip}.new" "${unzip_source}")
+file(COPY_FILE "${patched_unzip}.new" "${patched_unzip}" ONLY_IF_DIFFERENT)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${zsrc}/contrib/minizip/unzip.c")
 set(KELZAR_MINIZIP_SOURCES
   "${zsrc}/contrib/minizip/ioapi.c"
   "${zsrc}/contrib/minizip/zip.c"
-  "${zsrc}/contrib/minizip/unzip.c")
+  "${patched_unzip}")
 
 if(WIN32)
   add_library(zlib SHARED ${KELZAR_ZLIB_CORE_SOURCES} ${KELZAR_MINIZIP_SOURCES}
