@@ -8,29 +8,34 @@
 #include "win32/system.h"
 #include "win32/zip_files.h"
 
+#include <algorithm>
+
 namespace kelzar {
 
 namespace {
 
-// A collected path is added when it still names a visible file: hidden and
-// system files are listed by the walk but never archived.
-bool IsVisibleFile(const std::string& path) {
-    for (const sys::DirEntry& entry : sys::FindEntries(path)) {
-        if (!entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden | sys::kAttributeSystem)) {
-            return true;
-        }
-    }
-    return false;
+// Hidden and system files are listed by the walk but never archived, and
+// leaving them out is no failure. A path that is not found again (the file
+// vanished, or the path is too long for the ANSI interface) stays in the
+// list: opening it fails, and the run reports that.
+bool IsHiddenOrSystem(const std::string& path) {
+    std::vector<sys::DirEntry> found = sys::FindEntries(path);
+    return !found.empty() &&
+           std::all_of(found.begin(), found.end(), [](const sys::DirEntry& entry) {
+               return entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden |
+                                sys::kAttributeSystem);
+           });
 }
 
-std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip) {
+std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, bool& incomplete) {
     FileList list;
     CollectFiles(GetDirectoryPart(filesToZip), GetBaseName(filesToZip), list,
                  GetExtension(filesToZip));
+    incomplete = list.incomplete;
     std::vector<FileToAdd> files;
     for (const std::string& record : list.records) {
         std::string path = TrimSpaces(SplitFields(record, '\t').front());
-        if (!path.empty() && IsVisibleFile(path)) {
+        if (!path.empty() && !IsHiddenOrSystem(path)) {
             files.push_back(FileToAdd{path, StripDriveAndLeadingBackslashes(path)});
         }
     }
@@ -58,7 +63,8 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
     if (!target) {
         return 0;
     }
-    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip);
+    bool walkIncomplete = false;
+    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip, walkIncomplete);
     if (files.empty()) {
         return 0;
     }
@@ -71,8 +77,10 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
         }
         carryOver = [&](ZipWriter& writer) { return CarryOverFrom(zipfilePath, writer); };
     }
+    // A folder the walk could not search may hold files that belong in the
+    // archive: the others are added, and the run reports the gap.
     BuildResult result = BuildArchive(*target, files, carryOver);
-    return result.inPlace && result.allAdded ? result.added : 0;
+    return result.inPlace && result.allAdded && !walkIncomplete ? result.added : 0;
 }
 
 } // namespace kelzar

@@ -13,12 +13,15 @@ std::string BuildFileRecord(const std::string& folder, const std::string& name, 
 void CollectFiles(const std::string& folder, const std::string& name, FileList& list,
                   const std::string& extension) {
     const std::string base = GetDirectoryPart(folder);
-    for (const sys::DirEntry& entry : sys::FindEntries(base + name + "." + extension)) {
+    bool searchFailed = false;
+    for (const sys::DirEntry& entry :
+         sys::FindEntries(base + name + "." + extension, &searchFailed)) {
         if (!entry.Has(sys::kAttributeDirectory)) {
             list.records.push_back(BuildFileRecord(base, entry.name, entry.size,
                                                    sys::FormatFileTime(entry.lastWriteUtc)));
         }
     }
+    list.incomplete = list.incomplete || searchFailed;
     for (const sys::DirEntry& entry : sys::FindEntries(base + "*")) {
         if (entry.Has(sys::kAttributeDirectory) && !entry.Has(sys::kAttributeHidden) &&
             !entry.IsDotEntry()) {

@@ -12,6 +12,8 @@ namespace kelzar {
 // shows it, local last-write date and time. Grows geometrically.
 struct FileList {
     std::vector<std::string> records;
+    // Some folder of the walk could not be searched: files may be missing.
+    bool incomplete = false;
     int Count() const { return static_cast<int>(records.size()); }
 };
 

@@ -36,11 +36,15 @@ CalendarTime ToLocalCalendar(const FILETIME& utc) {
 
 } // namespace
 
-std::vector<DirEntry> FindEntries(const std::string& pattern) {
+std::vector<DirEntry> FindEntries(const std::string& pattern, bool* searchFailed) {
     std::vector<DirEntry> entries;
     WIN32_FIND_DATAA data;
     UniqueFind find(FindFirstFileA(pattern.c_str(), &data));
     if (!find) {
+        if (searchFailed != nullptr) {
+            DWORD error = GetLastError();
+            *searchFailed = error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES;
+        }
         return entries;
     }
     do {

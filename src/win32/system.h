@@ -29,8 +29,10 @@ struct DirEntry {
 };
 
 // What FindFirstFileA/FindNextFileA report for a search pattern, in their
-// order; empty when nothing matches or the folder cannot be searched.
-std::vector<DirEntry> FindEntries(const std::string& pattern);
+// order; empty when nothing matches or the folder cannot be searched. When
+// given, searchFailed tells the two apart (a missing folder, a path too
+// long for the ANSI interface, no access).
+std::vector<DirEntry> FindEntries(const std::string& pattern, bool* searchFailed = nullptr);
 
 // Identifies a file whatever path names it.
 struct FileId {
