@@ -12,6 +12,21 @@ constexpr unsigned kLockWaitMs = 60 * 1000;
 const char* const kTemporaryMark = ".~kz";
 const char* const kTemporarySuffix = ".tmp";
 const char* const kLockSuffix = ".~kzlock";
+// The lock file beside the archive, its name in lower case: runs that spell
+// the archive's name in other letter cases must meet at one lock file, also
+// where the file system only emulates case-insensitive names and two new
+// files differing in case could both be created at once.
+std::string LockPathOf(const std::string& zipfilePath) {
+    std::string folder = GetListingFolder(zipfilePath);
+    std::string name = zipfilePath.substr(folder.size());
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return folder + name + kLockSuffix;
+}
+
 } // namespace
 
 std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePath) {
@@ -24,7 +39,7 @@ std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePa
     if (attributes && (*attributes & (sys::kAttributeReadOnly | sys::kAttributeDirectory))) {
         return nullptr;
     }
-    auto lock = sys::LockFile::Acquire(zipfilePath + kLockSuffix, kLockWaitMs);
+    auto lock = sys::LockFile::Acquire(LockPathOf(zipfilePath), kLockWaitMs);
     if (!lock) {
         return nullptr;
     }
