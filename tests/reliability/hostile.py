@@ -315,7 +315,7 @@ def _reader_exclusions(names: list[str]) -> tuple[list[str], list[str]]:
     return unzip, sevenzip
 
 
-def check_readers(archive: Path, skip: list[str] = ()) -> None:
+def check_readers(archive: Path, skip: tuple[str, ...] | list[str] = ()) -> None:
     """unzip -t and 7z t accept the archive (leaving out the entries named in
     SKIP, which were damaged before the run and are checked byte for byte)."""
     unzip_x, sevenzip_x = _reader_exclusions(list(skip))

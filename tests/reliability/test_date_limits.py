@@ -3,9 +3,10 @@ ends, in both modes, down to the oldest and up to the latest date the file
 systems here can hold.
 
 Drive d: is ext4, which holds 1901-12-13 to 2446-05-10. Drive t: is a tmpfs,
-which holds any year; Wine's FILETIME begins in 1601 and its calendar ends
-in 30827, and dates beyond either end reach the program in whatever form
-Wine gives them, which must still clamp to the nearer end of the range.
+which holds any year. Wine's FILETIME begins in 1601 and the calendar that
+FileTimeToSystemTime converts to ends in 30827: a file of year 40000 comes
+to the program as a FILETIME of 2**63 or more, which no conversion takes,
+and its entry must still get the latest date, not the earliest.
 """
 
 import datetime

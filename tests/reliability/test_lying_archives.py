@@ -9,15 +9,11 @@ memory or disk beyond what the data really holds: the temporary archive and
 the process's peak memory are sampled during the run.
 """
 
-import time
-import zipfile
-
 import pytest
 
 from crafted import (
     STORED,
     Entry,
-    SparseZeros,
     build,
     crc32_of_zeros,
     deflate,
@@ -25,16 +21,13 @@ from crafted import (
 )
 from hostile import (
     Added,
-    Expected,
     Watch,
     assert_run_outcome,
     check_readers,
     exit_code,
     files_under,
-    leftovers,
     old_entries,
     spawn,
-    verify_streaming,
 )
 from peers import mixed_content
 
@@ -165,48 +158,3 @@ def test_lying_archive(kelzar, drive, figures, case):
     assert watch.largest_temporary <= 2 * len(blob) + (1 << 20), \
         f"the temporary archive grew to {watch.largest_temporary} bytes from {len(blob)}"
 
-
-@pytest.mark.large
-def test_10_gib_of_stored_zeros(kelzar, drive, figures):
-    # Not a lie: Python's zipfile stores 10 GiB of zeros (a hole in the
-    # archive file) between two small entries. The program must read the
-    # zeros through twice, to check their CRC and to deflate them, holding
-    # none of them, and the temporary archive grows only by the deflated
-    # zeros (about 10 MiB).
-    archive = drive.path(r"d:\arch\old.zip")
-    archive.parent.mkdir()
-    first, after = mixed_content(4, 30_000), mixed_content(5, 3_000)
-    zeros = bytes(1 << 22)
-    with open(archive, "wb") as raw:
-        sink = SparseZeros(raw)
-        with zipfile.ZipFile(sink, "w") as zf:
-            zf.writestr(zipfile.ZipInfo("first.txt", (2015, 5, 5, 5, 5, 4)), first,
-                        compress_type=zipfile.ZIP_DEFLATED)
-            with zf.open(zipfile.ZipInfo("zeros.bin", (2015, 5, 5, 5, 5, 6)), "w",
-                         force_zip64=True) as stream:
-                for _ in range(TEN_GIB // len(zeros)):
-                    stream.write(zeros)
-            zf.writestr(zipfile.ZipInfo("after.txt", (2015, 5, 5, 5, 5, 8)), after)
-        sink.close()
-    assert archive.stat().st_size > TEN_GIB and archive.stat().st_blocks * 512 < (1 << 20)
-    drive.write(r"d:\new\add.txt", NEW_FILE.data)
-
-    started = time.monotonic()
-    with Watch(kelzar, archive) as watch:
-        code = exit_code(spawn(kelzar, r"d:\arch\old.zip d:\new\*.txt 1", timeout=1800),
-                         "10 GiB of stored zeros", timeout=1800)
-    seconds = time.monotonic() - started
-    assert code == 0, "a sound archive was not updated"
-    assert leftovers(archive.parent) == []
-    assert watch.peak_memory < MEMORY_LIMIT, f"the run took {watch.peak_memory >> 20} MiB"
-    assert watch.largest_temporary < 64 << 20, \
-        f"the temporary archive took {watch.largest_temporary} bytes of disk"
-    times = verify_streaming(archive, [
-        Expected("first.txt", first), Expected("zeros.bin", zeros=TEN_GIB),
-        Expected("after.txt", after), Expected(NEW_FILE.entry_name, NEW_FILE.data)])
-    with zipfile.ZipFile(archive) as zf:
-        assert [i.date_time[-1] for i in zf.infolist()[:3]] == [4, 6, 8]
-        assert zf.getinfo("zeros.bin").compress_type == zipfile.ZIP_DEFLATED
-    figures(f"kelzar.exe {seconds:.1f} s, peak memory {watch.peak_memory >> 20} MiB, "
-            f"temporary archive up to {watch.largest_temporary} bytes; readers "
-            + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))

@@ -15,9 +15,11 @@ import zipfile
 
 import pytest
 
+from crafted import SparseZeros
 from hostile import (
     Added,
     Expected,
+    Watch,
     assert_carried_over,
     leftovers,
     old_entries,
@@ -78,24 +80,37 @@ def test_file_at_a_size_limit(kelzar, drive, tmp_path, figures, size, mode):
         big.unlink()
 
 
-@pytest.fixture
-def archive_above_4_gib(drive):
-    """A Python zipfile archive of 4.25 GiB: a small entry, 4.25 GiB of
-    zeros deflated at level 0 (stored blocks, as large as the data), and an
-    entry whose local header lies beyond 4 GiB."""
+@pytest.fixture(params=["deflated", "stored"])
+def archive_above_4_gib(request, drive):
+    """A Python zipfile archive of 4.25 GiB: a small entry, 4.25 GiB of zeros,
+    and an entry whose local header lies beyond 4 GiB. The zeros are
+    deflated at level 0 (stored blocks, as large as the data: the program
+    copies them as they are, so the new archive passes 4 GiB too), or
+    stored, as a hole in the file (the program reads them through twice,
+    to check their CRC and to deflate them, holding none of them)."""
     enough_disk(drive.root, 10 * GIB)
     archive = drive.path(r"d:\arch\old.zip")
     archive.parent.mkdir()
     zeros = bytes(1 << 22)
     size = 4 * GIB + GIB // 4
-    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED, compresslevel=0) as zf:
-        zf.writestr(zipfile.ZipInfo("first.txt", (2019, 1, 2, 3, 4, 6)), OLD_FILES["old/a.txt"])
-        with zf.open(zipfile.ZipInfo("big.bin", (2019, 1, 2, 3, 4, 8)), "w",
-                     force_zip64=True) as stream:
-            for _ in range(size // len(zeros)):
-                stream.write(zeros)
-        zf.writestr(zipfile.ZipInfo("last.txt", (2019, 1, 2, 3, 4, 10)), OLD_FILES["old/b.bin"])
+    with open(archive, "wb") as raw:
+        sink = SparseZeros(raw) if request.param == "stored" else raw
+        method = zipfile.ZIP_STORED if request.param == "stored" else zipfile.ZIP_DEFLATED
+        with zipfile.ZipFile(sink, "w", method, compresslevel=0) as zf:
+            zf.writestr(zipfile.ZipInfo("first.txt", (2019, 1, 2, 3, 4, 6)),
+                        OLD_FILES["old/a.txt"], compress_type=zipfile.ZIP_DEFLATED)
+            info = zipfile.ZipInfo("big.bin", (2019, 1, 2, 3, 4, 8))
+            info.compress_type = method
+            info._compresslevel = 0  # zipfile's own name for the entry's level
+            with zf.open(info, "w", force_zip64=True) as stream:
+                for _ in range(size // len(zeros)):
+                    stream.write(zeros)
+            zf.writestr(zipfile.ZipInfo("last.txt", (2019, 1, 2, 3, 4, 10)),
+                        OLD_FILES["old/b.bin"], compress_type=zipfile.ZIP_DEFLATED)
+        if sink is not raw:
+            sink.close()
     with zipfile.ZipFile(archive) as zf:
+        assert zf.getinfo("big.bin").compress_type == method
         assert zf.getinfo("last.txt").header_offset > 4 * GIB
     yield archive, size
     for path in archive.parent.iterdir():
@@ -107,13 +122,20 @@ def test_update_of_an_archive_above_4_gib(kelzar, drive, archive_above_4_gib, fi
     archive, size = archive_above_4_gib
     drive.write(r"d:\new\add.txt", SMALL)
     started = time.monotonic()
-    assert run(kelzar, r"d:\arch\old.zip d:\new\*.txt 1", timeout=1800) == 0
+    with Watch(kelzar, archive) as watch:
+        code = run(kelzar, r"d:\arch\old.zip d:\new\*.txt 1", timeout=1800)
     seconds = time.monotonic() - started
+    assert code == 0
     assert leftovers(archive.parent) == []
+    assert watch.peak_memory < 256 << 20, f"the run took {watch.peak_memory >> 20} MiB"
     times = verify_streaming(archive, [
         Expected("first.txt", OLD_FILES["old/a.txt"]), Expected("big.bin", zeros=size),
         Expected("last.txt", OLD_FILES["old/b.bin"]), Expected("new\\add.txt", SMALL)])
-    figures(f"archive of {size} bytes updated: kelzar.exe {seconds:.1f} s, readers "
+    with zipfile.ZipFile(archive) as zf:
+        assert zf.getinfo("big.bin").compress_type == zipfile.ZIP_DEFLATED
+    figures(f"archive of {size} bytes updated: kelzar.exe {seconds:.1f} s, peak memory "
+            f"{watch.peak_memory >> 20} MiB, temporary archive up to "
+            f"{watch.largest_temporary >> 20} MiB; readers "
             + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()))
 
 
