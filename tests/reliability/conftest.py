@@ -18,7 +18,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
 sys.path.insert(0, str(HERE))
 
-from kelzar_harness import BUILD, Drive, Kelzar, WineSession, missing_build_files  # noqa: E402
+from kelzar_fixtures import build_dir, drive, kelzar, pytest_sessionstart, wine  # noqa: E402,F401
 
 
 def pytest_configure(config):
@@ -27,13 +27,6 @@ def pytest_configure(config):
     # them out with -m "not large".
     config.addinivalue_line(
         "markers", "large: pushes gigabytes through the program and the readers (minutes each)")
-
-
-def pytest_sessionstart(session):
-    missing = missing_build_files()
-    if missing:
-        names = ", ".join(str(p) for p in missing)
-        pytest.exit(f"the Windows build is missing ({names}); run `make build` first", returncode=1)
 
 
 # Lines the tests report about themselves (how many cases, how they ended,
@@ -52,32 +45,6 @@ def pytest_terminal_summary(terminalreporter):
         terminalreporter.section("reliability figures")
         for line in FIGURES:
             terminalreporter.write_line(line)
-
-
-@pytest.fixture(scope="session")
-def wine(tmp_path_factory):
-    session = WineSession(tmp_path_factory.mktemp("wine"))
-    try:
-        session.start()
-        yield session
-    finally:
-        session.stop()
-
-
-@pytest.fixture
-def drive(wine, tmp_path):
-    """This test's own empty folder, mapped as drive d:."""
-    root = tmp_path / "d"
-    root.mkdir()
-    wine.map_drive("d", root)
-    return Drive(root)
-
-
-@pytest.fixture
-def kelzar(wine, drive, tmp_path):
-    markers = tmp_path / "markers"
-    markers.mkdir()
-    return Kelzar(wine, drive, markers)
 
 
 @pytest.fixture
@@ -104,8 +71,3 @@ def mount_tmpfs(wine, tmp_path):
             done = subprocess.run(["umount", str(point)], capture_output=True, timeout=30)
             if done.returncode != 0:  # still in use: detach it now, free it when let go
                 subprocess.run(["umount", "-l", str(point)], capture_output=True, timeout=30)
-
-
-@pytest.fixture(scope="session")
-def build_dir():
-    return BUILD
