@@ -1,9 +1,13 @@
 # One command builds, one command tests. Every target first makes sure the
 # machine has what it needs (scripts/bootstrap.sh, as root on Debian 12).
+#   make check   unit, setup and end-to-end tests: the edit-test loop
+#   make test    everything: check, fuzzing, reproducibility, reliability
 PYTHON := /usr/bin/python3
+PYTEST := $(PYTHON) -m pytest -q -p no:cacheprovider
 NPROC := $(shell nproc)
 
-.PHONY: all bootstrap build native unit fuzz e2e reliability test demo clean
+.PHONY: all bootstrap build native unit fuzz setup-tests rebuild-tests e2e reliability \
+        check test demo dist clean
 
 all: build
 
@@ -28,18 +32,32 @@ fuzz: bootstrap
 	cmake --build --preset fuzz -j $(NPROC)
 	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# The bootstrap and the zlib fetch against stand-ins for apt (seconds).
+setup-tests: bootstrap
+	$(PYTEST) tests/setup -m "not rebuild"
+
+# Two clean builds and bundles in two folders, compared byte for byte (minutes).
+rebuild-tests: bootstrap
+	$(PYTEST) tests/setup -m rebuild
+
 e2e: build
-	$(PYTHON) -m pytest tests/e2e -q -p no:cacheprovider
+	$(PYTEST) tests/e2e
 
 # Hostile conditions under Wine (about 25 minutes; -m "not large" skips the
 # multi-gigabyte cases when run by hand).
 reliability: build
-	$(PYTHON) -m pytest tests/reliability -q -p no:cacheprovider
+	$(PYTEST) tests/reliability
 
-test: unit fuzz e2e reliability
+check: unit setup-tests e2e
+
+test: check fuzz rebuild-tests reliability
 
 demo: build
 	bash scripts/demo.sh
 
+# build/dist/kelzar-1.0-win32.zip, made by the kelzar.exe just built.
+dist: build
+	bash scripts/dist.sh
+
 clean:
-	rm -rf build/windows build/native build/fuzz
+	rm -rf build/windows build/native build/fuzz build/dist build/dist-work
