@@ -1,7 +1,7 @@
 #include "archive/archive_target.h"
 
+#include "archive/zip_files.h"
 #include "select/path.h"
-#include "win32/zip_files.h"
 
 #include <algorithm>
 
@@ -71,7 +71,7 @@ void ArchiveTarget::RemoveStaleTemporaries() {
     // found now were left by a run that was killed.
     std::string folder = GetListingFolder(path_);
     for (const sys::DirEntry& entry :
-         sys::FindEntries(path_ + kTemporaryMark + "*" + kTemporarySuffix)) {
+         sys::ListEntries(path_ + kTemporaryMark + "*" + kTemporarySuffix).entries) {
         if (!entry.Has(sys::kAttributeDirectory)) {
             sys::RemoveFile(folder + entry.name);
         }
@@ -80,44 +80,40 @@ void ArchiveTarget::RemoveStaleTemporaries() {
 
 ZipWriter* ArchiveTarget::BeginTemporary() {
     DropTemporary();
-    auto temporary = sys::CreateUniqueFile(path_ + kTemporaryMark, kTemporarySuffix, 0);
-    if (!temporary) {
+    // Hidden from its creation, so that no other run's listing picks it up.
+    temporary_ =
+        sys::CreateUniqueFile(path_ + kTemporaryMark, kTemporarySuffix, sys::kAttributeHidden);
+    if (!temporary_) {
         return nullptr;
     }
-    temporaryPath_ = temporary->name;
-    temporary->handle.Reset(); // minizip opens it anew
-    if (auto id = sys::GetFileId(temporaryPath_)) {
+    if (auto id = temporary_->file.Id()) {
         ownFiles_.push_back(*id);
     }
-    writer_ = std::make_unique<ZipWriter>(sys::CreateZipFile(temporaryPath_));
-    // Hidden only once minizip has it open: creating over a hidden file fails
-    // on Windows. Hidden, no other run's listing picks it up.
-    if (!writer_->IsOpen() || !sys::SetAttributes(temporaryPath_, sys::kAttributeHidden)) {
-        return nullptr;
-    }
-    return writer_.get();
+    writer_ = std::make_unique<ZipWriter>(CreateZipArchive(temporary_->file));
+    return writer_->IsOpen() ? writer_.get() : nullptr;
 }
 
 bool ArchiveTarget::Commit() {
-    if (!writer_ || !writer_->Close()) {
+    if (!temporary_ || !writer_ || !writer_->Close()) {
         return false;
     }
-    // The temporary was made hidden so that no other run archives it; the new
-    // archive takes the attributes the old one had.
-    if (!sys::SetAttributes(temporaryPath_, existingAttributes_.value_or(0)) ||
-        !sys::FlushToDisk(temporaryPath_) || !sys::MoveOver(temporaryPath_, path_)) {
-        return false;
-    }
-    temporaryPath_.clear();
     writer_.reset();
+    // The new archive takes the attributes the old one had.
+    sys::RandomAccessFile& file = temporary_->file;
+    if (!file.SetAttributes(existingAttributes_.value_or(0)) || !file.FlushToDisk() ||
+        !file.Close() || !sys::MoveOver(temporary_->name, path_)) {
+        return false;
+    }
+    temporary_.reset();
     return true;
 }
 
 void ArchiveTarget::DropTemporary() {
-    writer_.reset();
-    if (!temporaryPath_.empty()) {
-        sys::RemoveFile(temporaryPath_);
-        temporaryPath_.clear();
+    writer_.reset(); // before the file it writes into is closed
+    if (temporary_) {
+        temporary_->file.Close();
+        sys::RemoveFile(temporary_->name);
+        temporary_.reset();
     }
 }
 

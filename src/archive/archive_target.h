@@ -47,7 +47,10 @@ class ArchiveTarget {
     sys::LockFile lock_;
     std::optional<std::uint32_t> existingAttributes_;
     std::vector<sys::FileId> ownFiles_;
-    std::string temporaryPath_;
+    // The temporary is held open from its creation to the flush before the
+    // move: no other program can slip in between, and it is never opened
+    // twice.
+    std::optional<sys::NewFile> temporary_;
     std::unique_ptr<ZipWriter> writer_;
 };
 

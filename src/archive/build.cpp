@@ -23,7 +23,8 @@ PassOutcome WriteFiles(ArchiveTarget& target, ZipWriter& writer,
         if (excluded[i]) {
             continue;
         }
-        auto file = sys::InputFile::Open(files[i].path);
+        std::optional<StoredName> name = EncodeEntryName(files[i].entryName);
+        auto file = name ? sys::InputFile::Open(files[i].path) : std::nullopt;
         if (!file) {
             excluded[i] = true;
             pass.allAdded = false;
@@ -33,7 +34,7 @@ PassOutcome WriteFiles(ArchiveTarget& target, ZipWriter& writer,
             excluded[i] = true; // the archive never holds itself
             continue;
         }
-        switch (AddFileEntry(writer, *file, files[i].entryName)) {
+        switch (AddFileEntry(writer, *file, *name)) {
         case EntryOutcome::Added:
             ++pass.added;
             break;

@@ -13,7 +13,7 @@ namespace kelzar {
 
 struct FileToAdd {
     std::string path;      // where to read the file
-    std::string entryName; // the name it gets in the archive
+    std::string entryName; // the name it gets in the archive (UTF-8)
 };
 
 struct BuildResult {

@@ -1,18 +1,11 @@
 // MS-DOS date and time as ZIP entries carry them.
 #pragma once
 
+#include "common/calendar_time.h"
+
 #include <cstdint>
 
 namespace kelzar {
-
-struct CalendarTime {
-    int year = 1980;
-    int month = 1; // 1 to 12
-    int day = 1;   // 1 to 31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
 
 // The MS-DOS date (high 16 bits) and time (low 16 bits) of a local time,
 // seconds rounded down to even. Times outside what the format can hold are

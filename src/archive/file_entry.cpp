@@ -30,7 +30,7 @@ std::optional<std::size_t> ReadPiece(sys::InputFile& file, std::vector<unsigned 
 
 } // namespace
 
-EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const std::string& name) {
+EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const StoredName& name) {
     std::vector<unsigned char> buffer(kReadPiece);
     std::uint64_t remaining = file.Size();
 
@@ -41,7 +41,8 @@ EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const std::st
         return EntryOutcome::Unreadable;
     }
     EntryHeader header;
-    header.name = name;
+    header.name = name.bytes;
+    header.utf8Flag = name.utf8Flag;
     header.dosDateTime = ToDosDateTime(file.LastWriteLocal());
     header.zip64 = NeedsZip64(file.Size());
     if (!writer.BeginEntry(header)) {

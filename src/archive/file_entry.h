@@ -1,6 +1,7 @@
 // Turns a file on disk into one deflated archive entry.
 #pragma once
 
+#include "archive/entry_name.h"
 #include "archive/zip_writer.h"
 #include "win32/system.h"
 
@@ -19,6 +20,6 @@ enum class EntryOutcome {
 // Reads the file from its start up to the size it had when it was opened,
 // deflates it and writes it as the entry `name`, dated with its local
 // last-write time.
-EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const std::string& name);
+EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const StoredName& name);
 
 } // namespace kelzar

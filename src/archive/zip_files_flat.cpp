@@ -1,7 +1,7 @@
 #include "archive/zip_files_flat.h"
 
 #include "archive/build.h"
-#include "select/path.h"
+#include "select/file_pattern.h"
 #include "win32/system.h"
 
 namespace kelzar {
@@ -9,16 +9,18 @@ namespace kelzar {
 namespace {
 
 // The files the listing of the pattern yields, opened from the folder the
-// listing searched and stored under the name it yielded.
-std::vector<FileToAdd> ListFlatFiles(const std::string& filesToZip) {
-    const std::string folder = GetListingFolder(filesToZip);
+// listing searched and stored under the name it yielded. `incomplete` tells
+// of a listing that broke off part-way.
+std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, bool& incomplete) {
     std::vector<FileToAdd> files;
-    for (const sys::DirEntry& entry : sys::FindEntries(CompleteListingPattern(filesToZip))) {
+    sys::Listing listing = sys::ListEntries(pattern.Search());
+    incomplete = listing.failed;
+    for (sys::DirEntry& entry : listing.entries) {
         if (entry.IsDotEntry() ||
             entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden | sys::kAttributeSystem)) {
             continue;
         }
-        files.push_back(FileToAdd{folder + entry.name, entry.name});
+        files.push_back(FileToAdd{pattern.folder + entry.name, std::move(entry.name)});
     }
     return files;
 }
@@ -32,12 +34,15 @@ int ZipFilesFlat(const std::string& zipfilePath, const std::string& filesToZip) 
     if (!target) {
         return 0;
     }
-    std::vector<FileToAdd> files = ListFlatFiles(filesToZip);
+    bool incomplete = false;
+    std::vector<FileToAdd> files = ListFlatFiles(ParseFilePattern(filesToZip), incomplete);
     if (files.empty()) {
         return 0;
     }
+    // Files the listing did not reach may belong in the archive: the others
+    // are stored, and the run reports the gap.
     BuildResult result = BuildArchive(*target, files, nullptr);
-    return result.inPlace && result.allAdded ? result.added : 0;
+    return result.inPlace && result.allAdded && !incomplete ? result.added : 0;
 }
 
 } // namespace kelzar

@@ -2,42 +2,30 @@
 
 #include "archive/build.h"
 #include "archive/carry_over.h"
-#include "driver/command_line.h"
+#include "archive/zip_files.h"
+#include "common/text.h"
 #include "select/collect.h"
 #include "select/path.h"
 #include "win32/system.h"
-#include "win32/zip_files.h"
-
-#include <algorithm>
 
 namespace kelzar {
 
 namespace {
 
 // Hidden and system files are listed by the walk but never archived, and
-// leaving them out is no failure. A path that is not found again (the file
-// vanished, or the path is too long for the ANSI interface) stays in the
-// list: opening it fails, and the run reports that.
-bool IsHiddenOrSystem(const std::string& path) {
-    std::vector<sys::DirEntry> found = sys::FindEntries(path);
-    return !found.empty() &&
-           std::all_of(found.begin(), found.end(), [](const sys::DirEntry& entry) {
-               return entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden |
-                                sys::kAttributeSystem);
-           });
-}
-
+// leaving them out is no failure. Each is stored under its path less the
+// drive, with "\" throughout.
 std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, bool& incomplete) {
     FileList list;
-    CollectFiles(GetDirectoryPart(filesToZip), GetBaseName(filesToZip), list,
-                 GetExtension(filesToZip));
+    CollectFiles(ParseFilePattern(filesToZip), list);
     incomplete = list.incomplete;
     std::vector<FileToAdd> files;
-    for (const std::string& record : list.records) {
-        std::string path = TrimSpaces(SplitFields(record, '\t').front());
-        if (!path.empty() && !IsHiddenOrSystem(path)) {
-            files.push_back(FileToAdd{path, StripDriveAndLeadingBackslashes(path)});
+    for (const CollectedFile& file : list.files) {
+        if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
+            continue;
         }
+        std::string path = file.Path();
+        files.push_back(FileToAdd{path, StripDriveAndLeadingBackslashes(WithBackslashes(path))});
     }
     return files;
 }
@@ -47,10 +35,20 @@ struct UnzCloser {
 };
 using SourceArchive = std::unique_ptr<void, UnzCloser>;
 
+// A file that is there but is no archive minizip can read.
+bool IsReadableArchive(const std::string& zipfilePath) {
+    auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
+    return file && SourceArchive(OpenZipArchive(*file)) != nullptr;
+}
+
 // Carries the archive's entries over, holding it open only meanwhile: an
 // archive still open could not be replaced by the new one.
 bool CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer) {
-    SourceArchive source(sys::OpenZipFile(zipfilePath));
+    auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
+    if (!file) {
+        return false;
+    }
+    SourceArchive source(OpenZipArchive(*file));
     return source && CarryOverEntries(source.get(), writer);
 }
 
@@ -68,11 +66,10 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
     if (files.empty()) {
         return 0;
     }
-    // A file that is there but is no archive minizip can read is never
-    // replaced: it may be something the user wants to keep.
+    // Something the user may want to keep is never replaced.
     CarryOver carryOver;
     if (target->Exists()) {
-        if (!SourceArchive(sys::OpenZipFile(zipfilePath))) {
+        if (!IsReadableArchive(zipfilePath)) {
             return 0;
         }
         carryOver = [&](ZipWriter& writer) { return CarryOverFrom(zipfilePath, writer); };

@@ -1,5 +1,7 @@
 #include "driver/command_line.h"
 
+#include "common/text.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -146,29 +148,6 @@ std::string NormaliseCommandLine(std::string_view text) {
         }
     }
     return result;
-}
-
-std::vector<std::string> SplitFields(std::string_view text, char delimiter) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find(delimiter, start);
-        if (end == std::string_view::npos) {
-            fields.emplace_back(text.substr(start));
-            return fields;
-        }
-        fields.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
-std::string TrimSpaces(std::string_view text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    size_t last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
 }
 
 double ReadNumber(std::string_view text) {

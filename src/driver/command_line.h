@@ -18,12 +18,6 @@ std::string TakeArgumentText(std::string_view commandLine);
 // that already holds a comma is returned unchanged. The length never changes.
 std::string NormaliseCommandLine(std::string_view text);
 
-// Every delimiter starts a new field, so empty fields count.
-std::vector<std::string> SplitFields(std::string_view text, char delimiter);
-
-// Removes spaces (code 32 only) at both ends.
-std::string TrimSpaces(std::string_view text);
-
 // Reads a number at the start of the text the way the flag argument is read:
 // decimal with optional fraction and exponent (E, e, D or d), or "&" radix
 // forms (&H hex, &O/&Q octal, &B binary, bare & octal). Stops at the first

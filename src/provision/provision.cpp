@@ -2,7 +2,6 @@
 
 #include "provision/library_image.h"
 #include "select/path.h"
-#include "win32/new_file.h"
 #include "win32/system.h"
 
 #include <algorithm>
@@ -13,6 +12,26 @@ namespace {
 const char* const kLibraryName = "ZLib.dll";
 const char* const kTemporaryMark = ".~kz";
 const char* const kTemporarySuffix = ".tmp";
+
+// Writes data into a new hidden file named prefix, a unique part and suffix,
+// and returns its name once every byte is on disk. When the file cannot be
+// created or not all of data reaches it, nothing is left behind.
+std::optional<std::string> WriteUniqueFile(const std::string& prefix, const std::string& suffix,
+                                           const std::string& data) {
+    auto created = sys::CreateUniqueFile(prefix, suffix, sys::kAttributeHidden);
+    if (!created) {
+        return std::nullopt;
+    }
+    auto& [name, file] = *created; // held without sharing until complete
+    bool complete = file.Write(data.data(), data.size()) && file.FlushToDisk();
+    complete = file.Close() && complete;
+    if (!complete) {
+        sys::RemoveFile(name);
+        return std::nullopt;
+    }
+    return std::move(name);
+}
+
 } // namespace
 
 std::string GetLibraryImage() {
@@ -30,7 +49,7 @@ void ProvisionLibrary() {
     // Any file counts, hidden and system ones too: writing over one would
     // corrupt a library someone put there. A folder of that name does not
     // count; the final move then fails and nothing stays behind.
-    std::vector<sys::DirEntry> found = sys::FindEntries(libraryPath);
+    std::vector<sys::DirEntry> found = sys::ListEntries(libraryPath).entries;
     if (std::any_of(found.begin(), found.end(), [](const sys::DirEntry& entry) {
             return !entry.Has(sys::kAttributeDirectory);
         })) {
@@ -40,7 +59,7 @@ void ProvisionLibrary() {
     // Temporaries found now were left by a run that was killed while writing
     // (one still being written is held open without sharing and stays).
     for (const sys::DirEntry& entry :
-         sys::FindEntries(libraryPath + kTemporaryMark + "*" + kTemporarySuffix)) {
+         sys::ListEntries(libraryPath + kTemporaryMark + "*" + kTemporarySuffix).entries) {
         if (!entry.Has(sys::kAttributeDirectory)) {
             sys::RemoveFile(folder + entry.name);
         }
@@ -50,7 +69,7 @@ void ProvisionLibrary() {
     // start, so the image gets the library's name only once all of it is
     // written.
     std::optional<std::string> temporary =
-        sys::WriteUniqueFile(libraryPath + kTemporaryMark, kTemporarySuffix, GetLibraryImage());
+        WriteUniqueFile(libraryPath + kTemporaryMark, kTemporarySuffix, GetLibraryImage());
     if (!temporary) {
         return;
     }

@@ -3,31 +3,76 @@
 #include "select/path.h"
 #include "win32/system.h"
 
+#include <algorithm>
+
 namespace kelzar {
+
+namespace {
+
+class Walk {
+  public:
+    Walk(const std::string& namePattern, FileList& list) : namePattern_(namePattern), list_(list) {}
+
+    void Visit(const std::string& folder) {
+        // The identity of the folder whatever path reached it: a link back
+        // to a folder being walked would repeat the walk without end.
+        std::optional<sys::FileId> id = sys::GetFileId(folder + ".");
+        if (id && std::find(path_.begin(), path_.end(), *id) != path_.end()) {
+            return;
+        }
+        if (id) {
+            path_.push_back(*id);
+        }
+        AddFiles(folder);
+        VisitSubfolders(folder);
+        if (id) {
+            path_.pop_back();
+        }
+    }
+
+  private:
+    void AddFiles(const std::string& folder) {
+        sys::Listing listing = sys::ListEntries(folder + namePattern_);
+        list_.incomplete = list_.incomplete || listing.failed;
+        for (sys::DirEntry& entry : listing.entries) {
+            if (!entry.Has(sys::kAttributeDirectory)) {
+                list_.files.push_back(CollectedFile{folder, std::move(entry.name), entry.attributes,
+                                                    entry.size, entry.lastWriteUtc});
+            }
+        }
+    }
+
+    void VisitSubfolders(const std::string& folder) {
+        sys::Listing listing = sys::ListEntries(folder + "*");
+        list_.incomplete = list_.incomplete || listing.failed;
+        for (const sys::DirEntry& entry : listing.entries) {
+            if (entry.Has(sys::kAttributeDirectory) && !entry.Has(sys::kAttributeHidden) &&
+                !entry.IsDotEntry()) {
+                Visit(folder + entry.name + "\\");
+            }
+        }
+    }
+
+    const std::string& namePattern_;
+    FileList& list_;
+    std::vector<sys::FileId> path_; // the folders from the top to the one being walked
+};
+
+} // namespace
 
 std::string BuildFileRecord(const std::string& folder, const std::string& name, std::uint64_t size,
                             const std::string& lastWrite) {
     return folder + name + '\t' + folder + '\t' + FormatSizeField(size) + '\t' + lastWrite;
 }
 
-void CollectFiles(const std::string& folder, const std::string& name, FileList& list,
-                  const std::string& extension) {
-    const std::string base = GetDirectoryPart(folder);
-    bool searchFailed = false;
-    for (const sys::DirEntry& entry :
-         sys::FindEntries(base + name + "." + extension, &searchFailed)) {
-        if (!entry.Has(sys::kAttributeDirectory)) {
-            list.records.push_back(BuildFileRecord(base, entry.name, entry.size,
-                                                   sys::FormatFileTime(entry.lastWriteUtc)));
-        }
-    }
-    list.incomplete = list.incomplete || searchFailed;
-    for (const sys::DirEntry& entry : sys::FindEntries(base + "*")) {
-        if (entry.Has(sys::kAttributeDirectory) && !entry.Has(sys::kAttributeHidden) &&
-            !entry.IsDotEntry()) {
-            CollectFiles(base + entry.name + "\\", name, list, extension);
-        }
-    }
+std::string FileList::Record(std::size_t i) const {
+    const CollectedFile& file = files[i];
+    return BuildFileRecord(file.folder, file.name, file.size,
+                           sys::FormatFileTime(file.lastWriteUtc));
+}
+
+void CollectFiles(const FilePattern& pattern, FileList& list) {
+    Walk(pattern.name, list).Visit(pattern.folder);
 }
 
 } // namespace kelzar

@@ -2,30 +2,46 @@
 // subfolders that are not hidden.
 #pragma once
 
+#include "select/file_pattern.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kelzar {
 
-// Records of TAB-separated fields: full path, folder, size as the listing
-// shows it, local last-write date and time. Grows geometrically.
+// One file as the walk saw it.
+struct CollectedFile {
+    std::string folder; // as the walk reached it, ending in a separator (or empty)
+    std::string name;
+    std::uint32_t attributes = 0;
+    std::uint64_t size = 0;
+    std::uint64_t lastWriteUtc = 0; // FILETIME as one number
+
+    std::string Path() const { return folder + name; }
+};
+
 struct FileList {
-    std::vector<std::string> records;
-    // Some folder of the walk could not be searched: files may be missing.
+    std::vector<CollectedFile> files; // in collection order
+    // Some folder of the walk could not be searched, or its listing broke
+    // off: files may be missing.
     bool incomplete = false;
-    int Count() const { return static_cast<int>(records.size()); }
+
+    int Count() const { return static_cast<int>(files.size()); }
+    // The listing record of file i: its full path, folder, size as the
+    // listing shows it and local last-write date and time, TAB-separated.
+    std::string Record(std::size_t i) const;
 };
 
 // The listing record of one file.
 std::string BuildFileRecord(const std::string& folder, const std::string& name, std::uint64_t size,
                             const std::string& lastWrite);
 
-// Adds to `list` every file (hidden and system ones too) matching
-// name + "." + extension in `folder`, then walks each visible subfolder the
-// same way. The folder is first cut back to end in "\"; one without any
-// "\" is the working directory.
-void CollectFiles(const std::string& folder, const std::string& name, FileList& list,
-                  const std::string& extension);
+// Adds to `list` every file (hidden and system ones too) that matches the
+// pattern's name in the pattern's folder, then walks each visible subfolder
+// the same way, depth first. A folder that is already on the current path
+// (a link leading back up) is not entered again; links leading elsewhere are
+// followed.
+void CollectFiles(const FilePattern& pattern, FileList& list);
 
 } // namespace kelzar

@@ -37,14 +37,6 @@ std::string GetListingFolder(std::string_view pattern) {
                                           : std::string(pattern.substr(0, last + 1));
 }
 
-std::string CompleteListingPattern(std::string_view pattern) {
-    std::string result(pattern);
-    if (!result.empty() && (result.back() == '\\' || result.back() == ':')) {
-        result += "*.*";
-    }
-    return result;
-}
-
 std::string StripDriveAndLeadingBackslashes(std::string_view path) {
     size_t colon = path.find(':');
     if (colon != std::string_view::npos) {

@@ -22,14 +22,10 @@ std::string GetExtension(std::string_view path);
 // Appends "\" unless the text is empty or already ends in "\".
 std::string AddTrailingBackslash(std::string_view text);
 
-// The folder prefix that a directory listing of the pattern searches: up to
-// and including its last "\", "/" or ":". Joined with a name the listing
-// yields, it names the file the listing found (also for "d:*.txt").
+// The folder part of a path as the system reads it: up to and including its
+// last "\", "/" or ":". Joined with a name in that folder, it names that file
+// (also for "d:name").
 std::string GetListingFolder(std::string_view pattern);
-
-// The pattern as the listing searches it: one that ends in "\" or ":" means
-// every file of that folder.
-std::string CompleteListingPattern(std::string_view pattern);
 
 // An entry name for a collected file: the path less everything up to its
 // first ":" and less its leading backslashes.

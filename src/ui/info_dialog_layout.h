@@ -1,7 +1,7 @@
 // What the information dialog looks like, as plain data: its frame, its
 // labels with their identifiers, rectangles, colours and fonts, and the
 // in-memory dialog template the system builds the window from. The window
-// code in win32/info_dialog.cpp only carries these out.
+// code in ui/info_dialog.cpp only carries these out.
 #pragma once
 
 #include <cstdint>

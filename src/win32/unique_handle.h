@@ -1,8 +1,6 @@
-// One owning type per kind of Win32 handle, each with its own invalid value
-// and its own way of closing.
+// One owning type per kind of system handle, each with its own invalid value
+// and its own way of closing, given by a traits type.
 #pragma once
-
-#include <windows.h>
 
 #include <utility>
 
@@ -43,20 +41,5 @@ template <typename Traits> class UniqueResource {
   private:
     Handle handle_ = Traits::Invalid();
 };
-
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static bool Close(Handle h) { return CloseHandle(h) != 0; }
-};
-
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static bool Close(Handle h) { return FindClose(h) != 0; }
-};
-
-using UniqueFile = UniqueResource<FileHandleTraits>;
-using UniqueFind = UniqueResource<FindHandleTraits>;
 
 } // namespace kelzar::sys

@@ -3,6 +3,8 @@
 // decision that follows.
 #include "driver/command_line.h"
 
+#include "common/text.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -50,9 +50,6 @@ PathCase Backslash(std::string in, std::string out) {
 PathCase ListingFolder(std::string in, std::string out) {
     return {"GetListingFolder", GetListingFolder, std::move(in), std::move(out)};
 }
-PathCase ListingPattern(std::string in, std::string out) {
-    return {"CompleteListingPattern", CompleteListingPattern, std::move(in), std::move(out)};
-}
 PathCase EntryName(std::string in, std::string out) {
     return {"StripDriveAndLeadingBackslashes", StripDriveAndLeadingBackslashes, std::move(in),
             std::move(out)};
@@ -116,15 +113,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ListingFolder(R"(d:\data\)", R"(d:\data\)"),
                       ListingFolder(R"(src\a.txt)", R"(src\)"), ListingFolder("*.txt", ""),
                       ListingFolder("", "")));
-
-// A pattern ending in "\" or ":" means every file of that folder.
-INSTANTIATE_TEST_SUITE_P(CompleteListingPattern, PathHelperTest,
-                         ::testing::Values(ListingPattern(R"(d:\data\)", R"(d:\data\*.*)"),
-                                           ListingPattern("d:", "d:*.*"),
-                                           ListingPattern(R"(d:\data)", R"(d:\data)"),
-                                           ListingPattern(R"(d:\src\*.txt)", R"(d:\src\*.txt)"),
-                                           ListingPattern("*.txt", "*.txt"),
-                                           ListingPattern("d:/data/", "d:/data/")));
 
 // Stored entry names for collected files: the whole path less its drive and
 // leading backslashes.

@@ -1,25 +1,24 @@
 // The program's entry: reads the command line, runs one archive operation or
 // shows the information dialog, and reports the outcome as the exit code alone.
+#include "driver/run.h"
+
 #include "archive/zip_files_flat.h"
 #include "archive/zip_files_with_paths.h"
 #include "driver/command_line.h"
 #include "provision/provision.h"
-#include "win32/info_dialog.h"
+#include "ui/info_dialog.h"
 #include "win32/system.h"
-
-#include <windows.h>
 
 namespace kelzar {
 
-namespace {
-
-int Run() {
+int RunProgram() {
+    sys::PrepareProcess();
     ProvisionLibrary();
     Request request = ParseRequest(TakeArgumentText(sys::GetCommandLineText()));
     int result = 0;
     switch (request.action) {
     case Request::Action::ShowDialog:
-        ShowInfoDialog(nullptr, "Kelzar");
+        ShowInfoDialog("Kelzar");
         break;
     case Request::Action::Nothing:
         break;
@@ -33,10 +32,4 @@ int Run() {
     return result > 0 ? 0 : 1;
 }
 
-} // namespace
-
 } // namespace kelzar
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return kelzar::Run();
-}

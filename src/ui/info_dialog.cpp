@@ -1,8 +1,14 @@
-#include "win32/info_dialog.h"
+// The dialog's window procedure and modal loop. A user interface is Win32
+// through and through, so this file calls it directly; it owns its GDI
+// objects through the win32 layer's handle types.
+#include "ui/info_dialog.h"
 
+#include "common/utf.h"
 #include "ui/info_dialog_layout.h"
 #include "ui/maker.h"
 #include "win32/gdi_handle.h"
+
+#include <windows.h>
 
 #include <shellapi.h>
 
@@ -34,18 +40,24 @@ struct OpenDialog {
 };
 OpenDialog* g_open = nullptr;
 
-std::u16string ToUtf16(const std::string& text) {
-    if (text.empty()) {
-        return {};
+// The dialog's own dots per inch: the program declares itself aware of each
+// monitor's, so the fonts must follow the monitor the dialog is on. Before
+// Windows 10 the screen's one value is all there is.
+int DpiOf(HWND dialog) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (UINT dpi = getDpiForWindow(dialog)) {
+            return static_cast<int>(dpi);
+        }
     }
-    int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::u16string wide(static_cast<std::size_t>(length > 0 ? length : 0), u'\0');
-    if (length > 0) {
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                            reinterpret_cast<wchar_t*>(wide.data()), length);
+    HDC screen = GetDC(nullptr);
+    int pixelsPerInch = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr) {
+        ReleaseDC(nullptr, screen);
     }
-    return wide;
+    return pixelsPerInch;
 }
 
 sys::UniqueFont CreateLabelFont(LabelFont font, int pixelsPerInch) {
@@ -79,33 +91,58 @@ void AddLabels(HWND dialog, const std::vector<LabelSpec>& labels) {
     }
 }
 
+// Gives the labels their fonts at the given dots per inch. The fonts they
+// had are deleted only once no label uses them any more; a label whose font
+// could not be created keeps the one it has.
+void ApplyFonts(HWND dialog, int pixelsPerInch) {
+    std::array<sys::UniqueFont, std::size(kCreatedFonts)> fonts;
+    for (std::size_t i = 0; i < std::size(kCreatedFonts); ++i) {
+        fonts[i] = CreateLabelFont(kCreatedFonts[i], pixelsPerInch);
+    }
+    for (const LabelSpec& label : g_open->labels) {
+        for (std::size_t i = 0; i < std::size(kCreatedFonts); ++i) {
+            if (label.font == kCreatedFonts[i] && fonts[i]) {
+                SendDlgItemMessageA(dialog, label.id, WM_SETFONT,
+                                    reinterpret_cast<WPARAM>(fonts[i].Get()), TRUE);
+            }
+        }
+    }
+    for (std::size_t i = 0; i < std::size(kCreatedFonts); ++i) {
+        if (fonts[i]) {
+            g_open->fonts[i] = std::move(fonts[i]);
+        }
+    }
+}
+
+// Places the labels by their dialog units, which follow the dialog's font.
+void PlaceLabels(HWND dialog) {
+    for (const LabelSpec& label : g_open->labels) {
+        RECT area{label.rect.x, label.rect.y, label.rect.x + label.rect.width,
+                  label.rect.y + label.rect.height};
+        MapDialogRect(dialog, &area);
+        SetWindowPos(GetDlgItem(dialog, label.id), nullptr, area.left, area.top,
+                     area.right - area.left, area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 void Initialise(HWND dialog) {
     // The program's resources carry no "PROGRAM" icon today; the caption then
     // keeps the platform's default.
     if (HICON icon = LoadIconA(GetModuleHandleA(nullptr), "PROGRAM")) {
         SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     }
-
-    HDC screen = GetDC(nullptr);
-    int pixelsPerInch = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) {
-        ReleaseDC(nullptr, screen);
-    }
-    for (std::size_t i = 0; i < std::size(kCreatedFonts); ++i) {
-        g_open->fonts[i] = CreateLabelFont(kCreatedFonts[i], pixelsPerInch);
-    }
-    // A label whose font could not be created keeps the one it has.
-    for (const LabelSpec& label : g_open->labels) {
-        for (std::size_t i = 0; i < std::size(kCreatedFonts); ++i) {
-            if (label.font == kCreatedFonts[i] && g_open->fonts[i]) {
-                SendDlgItemMessageA(dialog, label.id, WM_SETFONT,
-                                    reinterpret_cast<WPARAM>(g_open->fonts[i].Get()), FALSE);
-            }
-        }
-    }
-
+    ApplyFonts(dialog, DpiOf(dialog));
     g_run.hand = LoadCursorA(nullptr, IDC_HAND);
     g_run.arrow = LoadCursorA(nullptr, IDC_ARROW);
+}
+
+// Moved to a monitor of other dots per inch: the system proposes the new
+// window rectangle; the labels get fonts and places for the new density.
+void OnDpiChanged(HWND dialog, int pixelsPerInch, const RECT& proposed) {
+    SetWindowPos(dialog, nullptr, proposed.left, proposed.top, proposed.right - proposed.left,
+                 proposed.bottom - proposed.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyFonts(dialog, pixelsPerInch);
+    PlaceLabels(dialog);
 }
 
 void OpenMakerWebSite(HWND dialog) {
@@ -159,15 +196,17 @@ INT_PTR CALLBACK InfoDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         }
         return FALSE;
 
+    case WM_DPICHANGED:
+        if (g_open != nullptr) {
+            OnDpiChanged(dialog, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        }
+        return TRUE;
+
     case WM_CLOSE: {
         // Only the close command ends the dialog (close box, system menu,
         // Alt+F4), so it is carried out here: the dialog manager would turn
         // it into an IDCANCEL command, which, like the ones Esc and Enter
         // produce (IDCANCEL, IDOK), finds no control and is left alone.
-        HWND owner = GetWindow(dialog, GW_OWNER);
-        if (owner != nullptr) {
-            EnableWindow(owner, TRUE);
-        }
         DestroyWindow(dialog);
         return TRUE;
     }
@@ -204,8 +243,8 @@ void RunModalLoop(HWND dialog) {
 
 } // namespace
 
-void ShowInfoDialog(HWND owner, const std::string& caption) {
-    std::vector<std::uint8_t> dialogTemplate = BuildInfoDialogTemplate(ToUtf16(caption));
+void ShowInfoDialog(const std::string& caption) {
+    std::vector<std::uint8_t> dialogTemplate = BuildInfoDialogTemplate(Utf8ToUtf16(caption));
     sys::UniqueBrush background(CreateSolidBrush(kDialogBackground.ColorRef()));
     OpenDialog open{BuildInfoLabels(), background.Get(), {}};
     g_open = &open;
@@ -213,22 +252,16 @@ void ShowInfoDialog(HWND owner, const std::string& caption) {
     // The template's storage comes from operator new, so it is DWORD-aligned
     // as the system requires.
     HWND dialog = CreateDialogIndirectParamA(
-        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()), owner,
-        InfoDialogProc, 0);
+        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()),
+        nullptr, InfoDialogProc, 0);
     if (dialog != nullptr) {
         AddLabels(dialog, open.labels);
         SendMessageA(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(dialog), 0);
-        if (owner != nullptr) {
-            EnableWindow(owner, FALSE);
-        }
         ShowWindow(dialog, SW_SHOW);
         RunModalLoop(dialog);
         // A loop ended by a quit request or an error leaves the window up.
         if (IsWindow(dialog)) {
             DestroyWindow(dialog);
-        }
-        if (owner != nullptr) {
-            EnableWindow(owner, TRUE);
         }
     }
     g_open = nullptr;

@@ -1,0 +1,92 @@
+#include "archive/zip_files.h"
+
+#include "archive/buffered_io.h"
+
+namespace kelzar {
+
+namespace {
+
+// minizip's "file name" is the open file itself; what minizip opens and
+// closes is this view of it, which also remembers whether a call failed.
+struct FileView {
+    sys::RandomAccessFile* file = nullptr;
+    bool failed = false;
+};
+
+FileView* AsView(voidpf stream) {
+    return static_cast<FileView*>(stream);
+}
+
+voidpf Open(voidpf, const void* name, int) {
+    auto* file =
+        const_cast<sys::RandomAccessFile*>(static_cast<const sys::RandomAccessFile*>(name));
+    return file != nullptr && file->IsOpen() ? new FileView{file} : nullptr;
+}
+
+uLong Read(voidpf, voidpf stream, void* buffer, uLong size) {
+    FileView* view = AsView(stream);
+    auto read = view->file->Read(buffer, size);
+    view->failed = view->failed || !read;
+    return read ? static_cast<uLong>(*read) : 0;
+}
+
+uLong Write(voidpf, voidpf stream, const void* buffer, uLong size) {
+    FileView* view = AsView(stream);
+    if (!view->file->Write(buffer, size)) {
+        view->failed = true;
+        return 0;
+    }
+    return size;
+}
+
+ZPOS64_T Tell(voidpf, voidpf stream) {
+    auto position = AsView(stream)->file->Position();
+    return position ? *position : static_cast<ZPOS64_T>(-1);
+}
+
+long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    FileView* view = AsView(stream);
+    std::optional<std::uint64_t> base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
+        base = view->file->Position();
+    } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
+        base = view->file->Size();
+    } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
+        return -1;
+    }
+    return base && view->file->SeekTo(*base + offset) ? 0 : -1;
+}
+
+int Close(voidpf, voidpf stream) {
+    FileView* view = AsView(stream);
+    bool failed = view->failed;
+    delete view;
+    return failed ? -1 : 0;
+}
+
+int Error(voidpf, voidpf stream) {
+    return AsView(stream)->failed ? -1 : 0;
+}
+
+// The views hold no state between files, so one set serves every archive.
+zlib_filefunc64_def* FileFunctions() {
+    static const zlib_filefunc64_def views{Open, Read, Write, Tell, Seek, Close, Error, nullptr};
+    static const BufferedFileFunctions buffered(views);
+    return const_cast<zlib_filefunc64_def*>(buffered.Functions());
+}
+
+const void* AsName(sys::RandomAccessFile& file) {
+    return &file;
+}
+
+} // namespace
+
+zipFile CreateZipArchive(sys::RandomAccessFile& file) {
+    return zipOpen2_64(AsName(file), APPEND_STATUS_CREATE, nullptr, FileFunctions());
+}
+
+unzFile OpenZipArchive(sys::RandomAccessFile& file) {
+    return unzOpen2_64(AsName(file), FileFunctions());
+}
+
+} // namespace kelzar

@@ -1,0 +1,21 @@
+// Small text helpers shared by the command line, the walk and the archive.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelzar {
+
+// Every delimiter starts a new field, so empty fields count.
+std::vector<std::string> SplitFields(std::string_view text, char delimiter);
+
+// Removes spaces (code 32 only) at both ends.
+std::string TrimSpaces(std::string_view text);
+
+// The text with every "/" turned into "\".
+std::string WithBackslashes(std::string_view text);
+
+bool IsAscii(std::string_view text);
+
+} // namespace kelzar
