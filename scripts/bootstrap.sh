@@ -21,7 +21,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-i686-dev dpkg-dev
   wine wine32:i386
   p7zip-full unzip zip python3 python3-pytest
-  xvfb xdotool imagemagick python3-pefile x11-utils
+  xvfb xdotool imagemagick python3-pefile x11-utils locales
   clang-format
 )
 

@@ -44,8 +44,10 @@ LAUNCH_TIMED_OUT = 203
 
 
 def hex_arg(text: str) -> str:
-    """Encodes an argument for the helpers (ANSI bytes as hex digits)."""
-    return text.encode("cp1252").hex()
+    """Encodes an argument for the helpers (UTF-8 bytes as hex digits); the
+    launcher starts the program through CreateProcessW, so the program's
+    command line holds any character."""
+    return text.encode("utf-8", "surrogatepass").hex()
 
 
 def missing_build_files() -> list[Path]:
@@ -121,15 +123,19 @@ class WineSession:
             raise WineError(f"{argv} failed with {done.returncode}: {err.read_text(errors='replace')}")
         return done
 
-    def run(self, exe: str, args: list[str], label: str, timeout: float = 60) -> "RunResult":
-        """Runs one of the programs in the bin folder; its output goes to files."""
+    def run(self, exe: str, args: list[str], label: str, timeout: float = 60,
+            unix_env: dict[str, str] | None = None) -> "RunResult":
+        """Runs one of the programs in the bin folder; its output goes to files.
+        UNIX_ENV is added to the environment of the Wine process itself: Wine
+        reads its ANSI code page from the locale there."""
         out, err = self._log_files(label)
         argv = ["wine", str(self.bin_dir / exe), *args]
         with open(out, "wb") as fout, open(err, "wb") as ferr:
             started = time.monotonic()
             try:
                 done = subprocess.run(
-                    argv, env=self.env, cwd=self.root, stdin=subprocess.DEVNULL,
+                    argv, env={**self.env, **(unix_env or {})}, cwd=self.root,
+                    stdin=subprocess.DEVNULL,
                     stdout=fout, stderr=ferr, timeout=timeout,
                 )
             except subprocess.TimeoutExpired:
@@ -216,11 +222,13 @@ class Kelzar:
         cwd: str = "d:\\",
         env: dict[str, str] | None = None,
         timeout: float = 30,
+        unix_env: dict[str, str] | None = None,
     ) -> int:
         """Starts the program with exactly this command line; returns its exit code."""
         args = [hex_arg(line), hex_arg(cwd) if cwd else "-", str(int(timeout * 1000))]
         args += [hex_arg(f"{name}={value}") for name, value in (env or {}).items()]
-        result = self.wine.run("kzlaunch.exe", args, "kelzar", timeout=timeout + 30)
+        result = self.wine.run("kzlaunch.exe", args, "kelzar", timeout=timeout + 30,
+                               unix_env=unix_env)
         self.runs.append(result)
         if result.code in (LAUNCH_NOT_STARTED, LAUNCH_TIMED_OUT) or result.code > 1:
             raise WineError(f"launching {line!r} failed ({result.code}): {result.stderr}")

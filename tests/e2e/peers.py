@@ -258,6 +258,19 @@ def make_new_files(drive: Drive, specs: list[tuple[str, bytes | str]],
     return files
 
 
+def make_pattern_source(drive: Drive) -> None:
+    """d:\\src with a subfolder, and files of the same names elsewhere: an
+    archive that took those was made from the working folder instead of the
+    folder the pattern names."""
+    drive.write(r"d:\src\a.txt", b"a from src")
+    drive.write(r"d:\src\ab.txt", b"ab from src")
+    drive.write(r"d:\src\c.dat", b"c from src")
+    drive.write(r"d:\src\sub\d.txt", b"in a subfolder")
+    for folder in ("d:\\decoy", "d:"):
+        for name in ("a.txt", "ab.txt", "c.dat"):
+            drive.write(f"{folder}\\{name}", b"decoy " + name.encode())
+
+
 def assert_carried(old: Item, new: Item, *, raw_if_deflated: bool = True) -> None:
     """An old entry came over with its name, date and content."""
     what = f"old entry {old.name!r}"

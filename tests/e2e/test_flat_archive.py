@@ -9,6 +9,7 @@ import zlib
 
 import pytest
 
+from peers import make_pattern_source
 from kelzar_harness import (
     deflate_level6,
     dos_date_time,
@@ -150,57 +151,6 @@ def test_entry_dates_are_local_even_second_and_clamped(kelzar, drive):
     assert got == expected
     for name, utc, date in DATE_CASES:
         assert dos_date_time(utc_timestamp(*utc)) == date, f"table row {name} is consistent"
-
-
-def make_pattern_source(drive):
-    drive.write(r"d:\src\a.txt", b"a from src")
-    drive.write(r"d:\src\ab.txt", b"ab from src")
-    drive.write(r"d:\src\c.dat", b"c from src")
-    drive.write(r"d:\src\sub\d.txt", b"in a subfolder")
-    # Files of the same names elsewhere: an archive that took these was made
-    # from the working directory instead of the folder the pattern names.
-    for folder in ("d:\\decoy", "d:"):
-        for name in ("a.txt", "ab.txt", "c.dat"):
-            drive.write(f"{folder}\\{name}", b"decoy " + name.encode())
-
-
-# (id, argument text, working folder ("decoy" = a folder on another drive),
-#  current folder of d: in the environment, expected entries)
-PATTERN_CASES = [
-    ("trailing-backslash", "d:\\a.zip d:\\src\\", "d:\\", None, {"a.txt", "ab.txt", "c.dat"}),
-    ("star", r"d:\a.zip d:\src\*", "d:\\", None, {"a.txt", "ab.txt", "c.dat"}),
-    ("star-dot-star", r"d:\a.zip d:\src\*.*", "d:\\", None, {"a.txt", "ab.txt", "c.dat"}),
-    ("one-file", r"d:\a.zip d:\src\c.dat", "d:\\", None, {"c.dat"}),
-    ("question-mark", r"d:\a.zip d:\src\a?.txt", "d:\\", None, {"ab.txt"}),
-    ("relative-pattern", r"d:\a.zip,*.txt", r"d:\src", None, {"a.txt", "ab.txt"}),
-    ("drive-relative", r"d:\a.zip d:*.txt", r"d:\src", None, {"a.txt", "ab.txt"}),
-    ("drive-relative-other-cwd", r"d:\a.zip d:*.txt", "decoy", r"d:\src", {"a.txt", "ab.txt"}),
-    ("slashes", r"d:\a.zip d:/src/*.txt", r"d:\decoy", None, {"a.txt", "ab.txt"}),
-    ("slashes-other-cwd", r"d:\a.zip d:/src/*.txt", "decoy", None, {"a.txt", "ab.txt"}),
-    ("mixed-separators", r"d:\a.zip d:\src/*.dat", r"d:\decoy", None, {"c.dat"}),
-]
-
-
-@pytest.mark.parametrize(
-    "args, cwd, drive_cwd, expected",
-    [case[1:] for case in PATTERN_CASES],
-    ids=[case[0] for case in PATTERN_CASES],
-)
-def test_pattern_forms(kelzar, drive, tmp_path, args, cwd, drive_cwd, expected):
-    make_pattern_source(drive)
-    if cwd == "decoy":
-        decoy = tmp_path / "decoy"
-        shutil.copytree(drive.path(r"d:\decoy"), decoy)
-        cwd = unix_to_win(decoy)
-    env = {"=D:": drive_cwd} if drive_cwd else None
-
-    assert kelzar.run(args, cwd=cwd, env=env) == 0
-    entries = verify_archive(drive.path(r"d:\a.zip"))
-
-    assert set(entries) == expected
-    for name, entry in entries.items():
-        assert entry.data == drive.path(f"d:\\src\\{name}").read_bytes(), \
-            f"{name} must come from d:\\src, the folder the pattern names"
 
 
 def test_relative_archive_path_counts_from_working_folder(kelzar, drive):

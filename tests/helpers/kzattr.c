@@ -45,17 +45,17 @@ int main(int argc, char** argv) {
     }
     int code = 0;
     for (int i = 2; i < argc; ++i) {
-        char* path = DecodeHex(argv[i]);
+        wchar_t* path = DecodeHexWide(argv[i]);
         if (path == NULL) {
             fprintf(stderr, "kzattr: argument %d is not valid\n", i);
             return 1;
         }
-        if (!SetFileAttributesA(path, attributes)) {
-            fprintf(stderr, "kzattr: SetFileAttributesA(%s) failed, error %lu\n", path,
+        if (!SetFileAttributesW(path, attributes)) {
+            fprintf(stderr, "kzattr: SetFileAttributesW(argument %d) failed, error %lu\n", i,
                     GetLastError());
             code = 2;
         }
-        printf("%lx\n", GetFileAttributesA(path));
+        printf("%lx\n", GetFileAttributesW(path));
         free(path);
     }
     return code;

@@ -31,12 +31,12 @@ static int Fail(int code, const char* what) {
 }
 
 static int ProbeRead(const char* hexPath) {
-    char* path = DecodeHex(hexPath);
+    wchar_t* path = DecodeHexWide(hexPath);
     if (path == NULL) {
         fprintf(stderr, "kzhold: argument is not valid\n");
         return 1;
     }
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     free(path);
     if (file == INVALID_HANDLE_VALUE) {
@@ -59,9 +59,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const char* mode = argv[1];
-    char* path = DecodeHex(argv[2]);
-    char* ready = DecodeHex(argv[3]);
-    char* release = DecodeHex(argv[4]);
+    wchar_t* path = DecodeHexWide(argv[2]);
+    wchar_t* ready = DecodeHexWide(argv[3]);
+    wchar_t* release = DecodeHexWide(argv[4]);
     DWORD timeout = (DWORD)strtoul(argv[5], NULL, 10);
     if (path == NULL || ready == NULL || release == NULL || timeout == 0) {
         fprintf(stderr, "kzhold: arguments are not valid\n");
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     }
 
     HANDLE file =
-        CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return Fail(2, "cannot open the file");
     }
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     }
 
     HANDLE marker =
-        CreateFileA(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileW(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (marker == INVALID_HANDLE_VALUE) {
         return Fail(2, "cannot create the ready marker");
     }
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     int code = 3;
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout) {
-        if (GetFileAttributesA(release) != INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(release) != INVALID_FILE_ATTRIBUTES) {
             code = 0;
             break;
         }

@@ -1,7 +1,7 @@
 /* kzlaunch HEX_COMMAND_LINE HEX_WORKING_DIRECTORY|- TIMEOUT_MS [HEX_NAME=VALUE]...
  *
- * Starts a program with exactly the given command line through
- * CreateProcessA(NULL, line, ...), in the given working directory ("-" keeps
+ * Starts a program with exactly the given command line (UTF-8, hex-encoded)
+ * through CreateProcessW(NULL, line, ...), in the given working directory ("-" keeps
  * the launcher's own), waits for it and exits with its exit code. Each
  * NAME=VALUE is set in the environment the program inherits; NAME may begin
  * with "=", as the per-drive current folders do ("=D:=D:\src"). Wine builds
@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
                         "[HEX_NAME=VALUE]...\n");
         return kBadArguments;
     }
-    char* line = DecodeHex(argv[1]);
-    char* folder = strcmp(argv[2], "-") == 0 ? NULL : DecodeHex(argv[2]);
+    wchar_t* line = DecodeHexWide(argv[1]);
+    wchar_t* folder = strcmp(argv[2], "-") == 0 ? NULL : DecodeHexWide(argv[2]);
     DWORD timeout = (DWORD)strtoul(argv[3], NULL, 10);
     if (line == NULL || (folder == NULL && strcmp(argv[2], "-") != 0) || timeout == 0) {
         fprintf(stderr, "kzlaunch: arguments are not valid\n");
@@ -33,28 +33,28 @@ int main(int argc, char** argv) {
     }
 
     for (int i = 4; i < argc; ++i) {
-        char* assignment = DecodeHex(argv[i]);
+        wchar_t* assignment = DecodeHexWide(argv[i]);
         /* The name ends at the first "=" after its first character. */
-        char* equals =
-            assignment == NULL || assignment[0] == '\0' ? NULL : strchr(assignment + 1, '=');
+        wchar_t* equals =
+            assignment == NULL || assignment[0] == L'\0' ? NULL : wcschr(assignment + 1, L'=');
         if (equals == NULL) {
             fprintf(stderr, "kzlaunch: argument %d is not NAME=VALUE\n", i);
             return kBadArguments;
         }
-        *equals = '\0';
-        if (!SetEnvironmentVariableA(assignment, equals + 1)) {
-            fprintf(stderr, "kzlaunch: cannot set %s, error %lu\n", assignment, GetLastError());
+        *equals = L'\0';
+        if (!SetEnvironmentVariableW(assignment, equals + 1)) {
+            fprintf(stderr, "kzlaunch: cannot set variable %d, error %lu\n", i, GetLastError());
             return kBadArguments;
         }
         free(assignment);
     }
 
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
-        fprintf(stderr, "kzlaunch: CreateProcessA failed, error %lu\n", GetLastError());
+    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
+        fprintf(stderr, "kzlaunch: CreateProcessW failed, error %lu\n", GetLastError());
         return kNotStarted;
     }
     CloseHandle(process.hThread);
