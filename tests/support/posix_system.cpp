@@ -1,0 +1,490 @@
+#include "posix_system.h"
+
+#include "common/utf.h"
+#include "win32/system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace kelzar {
+
+namespace {
+
+struct Controls {
+    std::mutex mutex;
+    std::map<std::string, std::size_t> listingFailsAfter;
+    std::map<std::string, std::uint64_t> readsFailAfter;
+    std::set<std::string> movesFailOnto;
+    std::uint64_t writesLeft = UINT64_MAX;
+    std::map<std::string, std::uint32_t> attributes; // hidden and system bits by path
+    std::map<int, std::string> paths;                // what each open descriptor names
+    std::map<int, std::uint64_t> readSoFar;
+    std::set<int> deleteOnClose;
+};
+
+Controls& Get() {
+    static Controls controls;
+    return controls;
+}
+
+std::string Posix(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+int Fd(void* handle) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+void* ToHandle(int fd) {
+    return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
+}
+
+std::uint64_t ToFileTime(const struct timespec& time) {
+    constexpr std::uint64_t kEpochDifference = 11644473600ull; // 1601 to 1970, in seconds
+    return (static_cast<std::uint64_t>(time.tv_sec) + kEpochDifference) * 10000000ull +
+           static_cast<std::uint64_t>(time.tv_nsec) / 100;
+}
+
+std::string NameOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::uint32_t AttributesOf(const std::string& path, const struct stat& status) {
+    std::uint32_t attributes = 0;
+    if (S_ISDIR(status.st_mode)) {
+        attributes |= sys::kAttributeDirectory;
+    }
+    if ((status.st_mode & S_IWUSR) == 0) {
+        attributes |= sys::kAttributeReadOnly;
+    }
+    std::string name = NameOf(path);
+    if (name.size() > 1 && name[0] == '.' && name != "..") {
+        attributes |= sys::kAttributeHidden;
+    }
+    std::lock_guard lock(Get().mutex);
+    auto set = Get().attributes.find(path);
+    return set == Get().attributes.end() ? attributes : attributes | set->second;
+}
+
+bool Matches(const std::string& pattern, const std::string& name) {
+    if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+        return true;
+    }
+    // On Windows "*.*" (and any pattern ending in ".*") also matches names
+    // without a dot.
+    return pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+           name.find('.') == std::string::npos &&
+           fnmatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+}
+
+CalendarTime LocalCalendar(time_t seconds) {
+    struct tm fields {};
+    localtime_r(&seconds, &fields);
+    return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+                        fields.tm_hour,        fields.tm_min,     fields.tm_sec};
+}
+
+int OpenTracked(const std::string& path, int flags, mode_t mode = 0) {
+    int fd = open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0) {
+        std::lock_guard lock(Get().mutex);
+        Get().paths[fd] = path;
+        Get().readSoFar[fd] = 0;
+    }
+    return fd;
+}
+
+std::optional<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
+    {
+        std::lock_guard lock(Get().mutex);
+        auto fails = Get().readsFailAfter.find(Get().paths[fd]);
+        if (fails != Get().readsFailAfter.end()) {
+            std::uint64_t left = fails->second - std::min(fails->second, Get().readSoFar[fd]);
+            if (left == 0) {
+                return std::nullopt;
+            }
+            size = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
+        }
+    }
+    ssize_t got = read(fd, buffer, size);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(Get().mutex);
+    Get().readSoFar[fd] += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+}
+
+std::optional<sys::FileId> IdOf(const struct stat& status) {
+    return sys::FileId{static_cast<std::uint64_t>(status.st_dev),
+                       static_cast<std::uint64_t>(status.st_ino)};
+}
+
+} // namespace
+
+namespace posix {
+
+void FailListingAfter(const std::string& folder, std::size_t entries) {
+    std::lock_guard lock(Get().mutex);
+    std::string key = folder;
+    while (key.size() > 1 && key.back() == '/') {
+        key.pop_back();
+    }
+    Get().listingFailsAfter[key] = entries;
+}
+
+void FailReadsAfter(const std::string& path, std::uint64_t bytes) {
+    std::lock_guard lock(Get().mutex);
+    Get().readsFailAfter[path] = bytes;
+}
+
+void FailMovesOnto(const std::string& to) {
+    std::lock_guard lock(Get().mutex);
+    Get().movesFailOnto.insert(to);
+}
+
+void FailWritesAfter(std::uint64_t bytes) {
+    std::lock_guard lock(Get().mutex);
+    Get().writesLeft = bytes;
+}
+
+void Reset() {
+    std::lock_guard lock(Get().mutex);
+    Get().listingFailsAfter.clear();
+    Get().readsFailAfter.clear();
+    Get().movesFailOnto.clear();
+    Get().writesLeft = UINT64_MAX;
+    Get().attributes.clear();
+}
+
+} // namespace posix
+
+namespace sys {
+
+FileHandleTraits::Handle FileHandleTraits::Invalid() {
+    return ToHandle(-1);
+}
+
+bool FileHandleTraits::Close(Handle handle) {
+    int fd = Fd(handle);
+    std::string unlinkPath;
+    {
+        std::lock_guard lock(Get().mutex);
+        if (Get().deleteOnClose.erase(fd) != 0) {
+            unlinkPath = Get().paths[fd];
+        }
+        Get().paths.erase(fd);
+        Get().readSoFar.erase(fd);
+    }
+    if (!unlinkPath.empty()) {
+        unlink(unlinkPath.c_str());
+    }
+    return close(fd) == 0;
+}
+
+void PrepareProcess() {}
+
+Listing ListEntries(const std::string& pattern) {
+    std::string path = Posix(pattern);
+    std::size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string names = slash == std::string::npos ? path : path.substr(slash + 1);
+    Listing listing;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        listing.failed = true;
+        return listing;
+    }
+    std::vector<std::string> found;
+    while (struct dirent* entry = readdir(dir)) {
+        if (Matches(names, entry->d_name)) {
+            found.emplace_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    std::sort(found.begin(), found.end());
+    std::string key = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+    std::size_t limit = SIZE_MAX;
+    {
+        std::lock_guard lock(Get().mutex);
+        auto fails = Get().listingFailsAfter.find(key);
+        if (fails != Get().listingFailsAfter.end()) {
+            limit = fails->second;
+        }
+    }
+    for (const std::string& name : found) {
+        if (listing.entries.size() == limit) {
+            listing.failed = true;
+            break;
+        }
+        struct stat status {};
+        std::string full = folder + name;
+        if (stat(full.c_str(), &status) != 0 && lstat(full.c_str(), &status) != 0) {
+            continue;
+        }
+        listing.entries.push_back(DirEntry{name, AttributesOf(full, status),
+                                           static_cast<std::uint64_t>(status.st_size),
+                                           ToFileTime(status.st_mtim)});
+    }
+    return listing;
+}
+
+std::optional<FileId> GetFileId(const std::string& path) {
+    struct stat status {};
+    return stat(Posix(path).c_str(), &status) == 0 ? IdOf(status) : std::nullopt;
+}
+
+std::optional<InputFile> InputFile::Open(const std::string& path) {
+    std::string posixPath = Posix(path);
+    struct stat status {};
+    if (stat(posixPath.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+        return std::nullopt;
+    }
+    int fd = OpenTracked(posixPath, O_RDONLY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    InputFile file{UniqueFile(ToHandle(fd))};
+    fstat(fd, &status);
+    file.size_ = static_cast<std::uint64_t>(status.st_size);
+    file.id_ = *IdOf(status);
+    file.lastWriteLocal_ = LocalCalendar(status.st_mtim.tv_sec);
+    return file;
+}
+
+std::optional<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
+    return ReadTracked(Fd(handle_.Get()), buffer, size);
+}
+
+std::optional<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& path) {
+    int fd = OpenTracked(Posix(path), O_RDONLY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    return RandomAccessFile(UniqueFile(ToHandle(fd)));
+}
+
+std::optional<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
+    return ReadTracked(Fd(handle_.Get()), buffer, size);
+}
+
+bool RandomAccessFile::Write(const void* data, std::size_t size) {
+    {
+        std::lock_guard lock(Get().mutex);
+        if (Get().writesLeft < size) {
+            Get().writesLeft = 0;
+            return false;
+        }
+        if (Get().writesLeft != UINT64_MAX) {
+            Get().writesLeft -= size;
+        }
+    }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        ssize_t written = write(Fd(handle_.Get()), bytes, size);
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool RandomAccessFile::SeekTo(std::uint64_t offset) {
+    return lseek(Fd(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+std::optional<std::uint64_t> RandomAccessFile::Position() const {
+    off_t at = lseek(Fd(handle_.Get()), 0, SEEK_CUR);
+    return at < 0 ? std::nullopt : std::optional<std::uint64_t>(static_cast<std::uint64_t>(at));
+}
+
+std::optional<std::uint64_t> RandomAccessFile::Size() const {
+    struct stat status {};
+    if (fstat(Fd(handle_.Get()), &status) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::optional<FileId> RandomAccessFile::Id() const {
+    struct stat status {};
+    return fstat(Fd(handle_.Get()), &status) == 0 ? IdOf(status) : std::nullopt;
+}
+
+bool RandomAccessFile::SetAttributes(std::uint32_t attributes) {
+    std::string path;
+    {
+        std::lock_guard lock(Get().mutex);
+        path = Get().paths[Fd(handle_.Get())];
+    }
+    return sys::SetAttributes(path, attributes);
+}
+
+bool RandomAccessFile::FlushToDisk() {
+    return fsync(Fd(handle_.Get())) == 0;
+}
+
+std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                        std::uint32_t attributes) {
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name =
+            prefix + std::to_string(getpid()) + "-" + std::to_string(serial++) + suffix;
+        int fd = OpenTracked(Posix(name), O_RDWR | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0) {
+            SetAttributes(name, attributes);
+            return NewFile{name, RandomAccessFile(UniqueFile(ToHandle(fd)))};
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> GetAttributes(const std::string& path) {
+    std::string posixPath = Posix(path);
+    struct stat status {};
+    if (stat(posixPath.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return AttributesOf(posixPath, status);
+}
+
+bool SetAttributes(const std::string& path, std::uint32_t attributes) {
+    std::string posixPath = Posix(path);
+    struct stat status {};
+    if (stat(posixPath.c_str(), &status) != 0) {
+        return false;
+    }
+    mode_t mode = (attributes & kAttributeReadOnly) != 0 ? (status.st_mode & ~0222)
+                                                         : (status.st_mode | S_IWUSR);
+    if (chmod(posixPath.c_str(), mode) != 0) {
+        return false;
+    }
+    std::lock_guard lock(Get().mutex);
+    Get().attributes[posixPath] = attributes & (kAttributeHidden | kAttributeSystem);
+    return true;
+}
+
+bool MoveOver(const std::string& from, const std::string& to) {
+    std::string source = Posix(from);
+    std::string target = Posix(to);
+    {
+        std::lock_guard lock(Get().mutex);
+        if (Get().movesFailOnto.count(target) != 0) {
+            return false;
+        }
+    }
+    if (rename(source.c_str(), target.c_str()) != 0) {
+        return false;
+    }
+    std::lock_guard lock(Get().mutex);
+    auto attributes = Get().attributes.extract(source);
+    Get().attributes.erase(target);
+    if (attributes) {
+        attributes.key() = target;
+        Get().attributes.insert(std::move(attributes));
+    }
+    return true;
+}
+
+bool MoveToFreeName(const std::string& from, const std::string& to) {
+    std::string source = Posix(from);
+    std::string target = Posix(to);
+    if (link(source.c_str(), target.c_str()) != 0) {
+        return false;
+    }
+    unlink(source.c_str());
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(Posix(path).c_str()) == 0;
+}
+
+std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
+    std::string posixPath = Posix(path);
+    for (unsigned waited = 0;; waited += 50) {
+        int fd = OpenTracked(posixPath, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0) {
+            flock(fd, LOCK_EX | LOCK_NB); // a new file: nobody else holds it yet
+            {
+                std::lock_guard lock(Get().mutex);
+                Get().deleteOnClose.insert(fd);
+            }
+            struct stat status {};
+            fstat(fd, &status);
+            LockFile file{UniqueFile(ToHandle(fd))};
+            file.id_ = *IdOf(status);
+            return file;
+        }
+        // A file nobody holds locked is an orphan and goes.
+        int existing = open(posixPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (existing >= 0) {
+            if (flock(existing, LOCK_EX | LOCK_NB) == 0) {
+                unlink(posixPath.c_str());
+                close(existing);
+                continue;
+            }
+            close(existing);
+        }
+        if (waited >= timeoutMs) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::string FormatFileTime(std::uint64_t utcFileTime) {
+    auto seconds = static_cast<time_t>(utcFileTime / 10000000ull) - 11644473600;
+    struct tm fields {};
+    localtime_r(&seconds, &fields);
+    char text[64];
+    std::strftime(text, sizeof text, "%d/%m/%Y  %H:%M", &fields);
+    return text;
+}
+
+std::optional<std::string> ToAnsiExactly(const std::string& name) {
+    std::string latin1;
+    for (char16_t unit : Utf8ToUtf16(name)) {
+        if (unit >= 0x100 || (unit >= 0x80 && unit < 0xA0)) {
+            return std::nullopt;
+        }
+        latin1.push_back(static_cast<char>(unit));
+    }
+    return latin1;
+}
+
+std::string GetCommandLineText() {
+    return {};
+}
+
+std::string GetExeFilePath() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+} // namespace sys
+
+} // namespace kelzar

@@ -1,0 +1,244 @@
+// The archive operations natively, over the POSIX stand-in for the system
+// layer: what a run stores, and that a run that fails anywhere leaves the
+// old archive as it was and nothing of its own behind. Archives are read
+// back with minizip's own reader.
+#include "archive/zip_files_flat.h"
+#include "archive/zip_files_with_paths.h"
+#include "posix_system.h"
+#include "scratch.h"
+#include "win32/system.h"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kelzar {
+namespace {
+
+using testing::ReadArchive;
+using testing::ReadEntry;
+using testing::ReadFile;
+using testing::ScratchFolder;
+
+constexpr unsigned long kUtf8Flag = 0x800;
+
+class BuildTest : public ::testing::Test {
+  protected:
+    void TearDown() override { posix::Reset(); }
+
+    std::string Path(const std::string& relative) const { return scratch.Path() + relative; }
+
+    // Entries by stored name; every one must read back whole with its CRC.
+    std::map<std::string, ReadEntry> Entries(const std::string& archive) const {
+        std::map<std::string, ReadEntry> byName;
+        for (ReadEntry& entry : ReadArchive(Path(archive))) {
+            EXPECT_TRUE(entry.crcOk) << entry.name << " does not read back with its CRC";
+            EXPECT_TRUE(byName.emplace(entry.name, entry).second) << entry.name << " twice";
+        }
+        return byName;
+    }
+
+    // Files the program keeps for itself (temporaries, lock files) left in
+    // the scratch folder.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> found;
+        for (const std::string& file : scratch.Files()) {
+            if (file.find(".~kz") != std::string::npos) {
+                found.push_back(file);
+            }
+        }
+        return found;
+    }
+
+    ScratchFolder scratch;
+};
+
+TEST_F(BuildTest, NamesAreStoredInTheAnsiCodePageOrFlaggedUtf8) {
+    scratch.Write("src/a.txt", "plain");
+    scratch.Write("src/caf\xC3\xA9.txt", "latin");                                 // café
+    scratch.Write("src/\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt", "cyrillic"); // отчёт
+    scratch.Write("src/\xEF\xBD\x81.txt", "fullwidth");                            // ａ
+    EXPECT_GT(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0);
+
+    std::map<std::string, ReadEntry> entries = Entries("out.zip");
+    ASSERT_EQ(entries.size(), 4u);
+    // The stand-in's ANSI code page is ISO 8859-1.
+    EXPECT_EQ(entries.at("a.txt").flag & kUtf8Flag, 0u);
+    EXPECT_EQ(entries.at("caf\xE9.txt").flag & kUtf8Flag, 0u) << "held by the code page: as always";
+    EXPECT_EQ(entries.at("caf\xE9.txt").data, "latin");
+    EXPECT_NE(entries.at("\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt").flag & kUtf8Flag, 0u);
+    EXPECT_EQ(entries.at("\xEF\xBD\x81.txt").data, "fullwidth") << "a look-alike is its own file";
+}
+
+TEST_F(BuildTest, ANameThatIsNotUnicodeIsLeftOutAndReported) {
+    scratch.Write("src/good.txt", "good");
+    scratch.Write("src/lone\xED\xA0\xBD.txt", "a lone surrogate in its name");
+    EXPECT_EQ(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0) << "the run must report it";
+    std::map<std::string, ReadEntry> entries = Entries("out.zip");
+    ASSERT_EQ(entries.size(), 1u) << "the others are still archived";
+    EXPECT_EQ(entries.begin()->first, "good.txt");
+}
+
+struct ReadFailure {
+    const char* what;
+    std::uint64_t readableBytes;
+};
+
+class FailingReads : public BuildTest, public ::testing::WithParamInterface<ReadFailure> {};
+
+TEST_P(FailingReads, LeaveTheFileOutAndNoBrokenEntry) {
+    scratch.Write("src/a.txt", std::string(50'000, 'a'));
+    std::string bad = scratch.Write("src/b.txt", std::string(200'000, 'b'));
+    scratch.Write("src/c.txt", std::string(70'000, 'c'));
+    posix::FailReadsAfter(bad, GetParam().readableBytes);
+
+    EXPECT_EQ(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0) << GetParam().what;
+    std::map<std::string, ReadEntry> entries = Entries("out.zip");
+    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries.at("a.txt").data, std::string(50'000, 'a'));
+    EXPECT_EQ(entries.at("c.txt").data, std::string(70'000, 'c'));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, FailingReads,
+                         ::testing::Values(ReadFailure{"before the first byte", 0},
+                                           ReadFailure{"after the entry was begun", 100'000}));
+
+// Bytes that deflate cannot shrink, so the archive is about as large as they.
+std::string Incompressible(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 12345;
+    for (char& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+struct DiskFull {
+    const char* where;
+    double fraction;      // of the complete archive's size
+    std::int64_t fromEnd; // then bytes less
+};
+
+// Every way the writing can fail leaves the old archive byte for byte.
+class FailedRun : public BuildTest, public ::testing::WithParamInterface<DiskFull> {};
+
+TEST_P(FailedRun, LeavesTheOldArchiveAndNothingElse) {
+    scratch.Write("src/a.txt", Incompressible(100'000));
+    scratch.Write("src/b.txt", "b");
+    ASSERT_GT(ZipFilesFlat(Path("measure.zip"), Path("src/*.txt")), 0);
+    auto size = static_cast<double>(ReadFile(Path("measure.zip")).size());
+    std::string old = scratch.Write("out.zip", "an old archive that must survive");
+
+    posix::FailWritesAfter(static_cast<std::uint64_t>(size * GetParam().fraction -
+                                                      static_cast<double>(GetParam().fromEnd)));
+    EXPECT_EQ(ZipFilesFlat(old, Path("src/*.txt")), 0) << GetParam().where;
+    EXPECT_EQ(ReadFile(old), "an old archive that must survive") << GetParam().where;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << GetParam().where;
+}
+
+INSTANTIATE_TEST_SUITE_P(FullDisk, FailedRun,
+                         ::testing::Values(DiskFull{"at once", 0, 0},
+                                           DiskFull{"in the first local header", 0, -10},
+                                           DiskFull{"inside the data", 0.5, 0},
+                                           DiskFull{"in the central directory", 1, 40},
+                                           DiskFull{"in the end record", 1, 10},
+                                           DiskFull{"at the last byte", 1, 1}));
+
+TEST_F(BuildTest, AFailedMoveLeavesTheOldArchive) {
+    std::string old = scratch.Write("out.zip", "old");
+    scratch.Write("src/a.txt", "a");
+    posix::FailMovesOnto(old);
+    EXPECT_EQ(ZipFilesFlat(old, Path("src/*.txt")), 0);
+    EXPECT_EQ(ReadFile(old), "old");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(BuildTest, TheArchiveNeverHoldsItselfOrItsBookkeeping) {
+    scratch.Write("a.txt", "a");
+    ASSERT_GT(ZipFilesFlat(Path("out.zip"), Path("*.*")), 0);
+    // Again, with the archive and its lock and temporary in the listed folder.
+    ASSERT_GT(ZipFilesFlat(Path("out.zip"), Path("*.*")), 0);
+    std::map<std::string, ReadEntry> entries = Entries("out.zip");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.begin()->first, "a.txt");
+}
+
+TEST_F(BuildTest, TargetsThatMustNotBeWrittenAreRefused) {
+    scratch.Write("src/a.txt", "a");
+    std::string readOnly = scratch.Write("ro.zip", "read-only");
+    ASSERT_TRUE(sys::SetAttributes(readOnly, sys::kAttributeReadOnly));
+    EXPECT_EQ(ZipFilesFlat(readOnly, Path("src/*.txt")), 0);
+    EXPECT_EQ(ReadFile(readOnly), "read-only");
+    EXPECT_EQ(ZipFilesWithPaths(Path("w*.zip"), Path("src/*.txt")), 0)
+        << "a wildcard names no one archive";
+    EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"ro.zip", "src/a.txt"}));
+}
+
+TEST_F(BuildTest, AnOrphanedLockDoesNotLockTheArchiveForGood) {
+    scratch.Write("out.zip.~kzlock", ""); // left by a system that stopped, held by nobody
+    scratch.Write("src/a.txt", "a");
+    EXPECT_GT(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// An old archive made with minizip's own writer: one deflated, one stored
+// entry, one with a UTF-8 name.
+void MakeOldArchive(const std::string& path) {
+    zipFile archive = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+    ASSERT_NE(archive, nullptr);
+    auto add = [&](const char* name, const std::string& data, int method, unsigned long flag) {
+        zip_fileinfo info{};
+        info.dosDate = 0x5A2E7C21;
+        ASSERT_EQ(zipOpenNewFileInZip4_64(archive, name, &info, nullptr, 0, nullptr, 0, nullptr,
+                                          method, method ? 6 : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                          Z_DEFAULT_STRATEGY, nullptr, 0, 0, flag, 0),
+                  ZIP_OK);
+        ASSERT_EQ(zipWriteInFileInZip(archive, data.data(), static_cast<unsigned>(data.size())),
+                  ZIP_OK);
+        ASSERT_EQ(zipCloseFileInZip(archive), ZIP_OK);
+    };
+    add("old/deflated.txt", std::string(10'000, 'd'), Z_DEFLATED, 0);
+    add("old/stored.txt", "stored as it is", 0, 0);
+    add("old/\xD0\xB6.txt", "utf-8 name", Z_DEFLATED, kUtf8Flag);
+    ASSERT_EQ(zipClose(archive, nullptr), ZIP_OK);
+}
+
+TEST_F(BuildTest, AnUpdateKeepsTheOldEntriesBeforeTheNewOnes) {
+    std::string archive = Path("out.zip");
+    MakeOldArchive(archive);
+    scratch.Write("src/a.txt", "a");
+    scratch.Write("src/sub/b.txt", "b");
+    ASSERT_GT(ZipFilesWithPaths(archive, Path("src/*.txt")), 0);
+
+    std::vector<ReadEntry> entries = ReadArchive(archive);
+    std::vector<std::string> names;
+    for (const ReadEntry& entry : entries) {
+        EXPECT_TRUE(entry.crcOk) << entry.name;
+        names.push_back(entry.name);
+    }
+    std::string stored = scratch.Path().substr(1); // the path less its leading "/"
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"old/deflated.txt", "old/stored.txt", "old/\xD0\xB6.txt",
+                                        stored + "src\\a.txt", stored + "src\\sub\\b.txt"}));
+    EXPECT_EQ(entries[1].data, "stored as it is");
+    EXPECT_EQ(entries[1].method, static_cast<unsigned long>(Z_DEFLATED)) << "stored: deflated anew";
+    EXPECT_NE(entries[2].flag & kUtf8Flag, 0u) << "the old name keeps its UTF-8 flag";
+}
+
+TEST_F(BuildTest, AnUpdateWhoseWalkBrokeOffIsReported) {
+    scratch.Write("src/a.txt", "a");
+    scratch.Write("src/b.txt", "b");
+    posix::FailListingAfter(Path("src"), 1);
+    EXPECT_EQ(ZipFilesWithPaths(Path("out.zip"), Path("src/*.txt")), 0);
+    EXPECT_EQ(ReadArchive(Path("out.zip")).size(), 1u) << "what was listed is still archived";
+}
+
+} // namespace
+} // namespace kelzar
