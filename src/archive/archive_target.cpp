@@ -1,6 +1,9 @@
 #include "archive/archive_target.h"
 
+#include "archive/variant.h"
+#include "archive/verify.h"
 #include "archive/zip_files.h"
+#include "common/text.h"
 #include "select/path.h"
 
 #include <algorithm>
@@ -8,47 +11,85 @@
 namespace kelzar {
 
 namespace {
+
 constexpr unsigned kLockWaitMs = 60 * 1000;
-const char* const kTemporaryMark = ".~kz";
+// Another program (a viewer, an indexer, a scanner, a second run listing the
+// folder) may hold the old archive open for a moment, and a rename onto an
+// open file fails: the replacement is tried again for this long.
+constexpr unsigned kReplaceWaitMs = 5 * 1000;
+const char* const kMark = ".~kz";
+const char* const kLockSuffix = ".lock";
 const char* const kTemporarySuffix = ".tmp";
-const char* const kLockSuffix = ".~kzlock";
-// The lock file beside the archive, its name in lower case: runs that spell
-// the archive's name in other letter cases must meet at one lock file, also
-// where the file system only emulates case-insensitive names and two new
-// files differing in case could both be created at once.
-std::string LockPathOf(const std::string& zipfilePath) {
-    std::string folder = GetListingFolder(zipfilePath);
-    std::string name = zipfilePath.substr(folder.size());
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+// What runs before the current naming left beside the archive.
+const char* const kOldTemporaryMark = ".~kz";
+
+// The lock and the temporaries of an archive are named by a digest of its
+// canonical name, beside it: every spelling of the archive's path (an 8.3
+// alias, another letter case, a trailing dot, another drive letter or a UNC
+// path to the same folder) leads to the same folder and the same names.
+Result<std::string> BookkeepingPrefixOf(const std::string& zipfilePath) {
+    Result<std::string> canonical = sys::CanonicalName(zipfilePath);
+    if (!canonical) {
+        return canonical.Why();
     }
-    return folder + name + kLockSuffix;
+    return GetListingFolder(zipfilePath) + kMark + HexDigest(*canonical);
+}
+
+// Reads the temporary archive back through the handle it was written with.
+class FileBytes : public ByteSource {
+  public:
+    FileBytes(const sys::RandomAccessFile& file, std::uint64_t size) : file_(file), size_(size) {}
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        return file_.ReadAt(offset, buffer, size);
+    }
+    std::uint64_t Size() const override { return size_; }
+
+  private:
+    const sys::RandomAccessFile& file_;
+    std::uint64_t size_;
+};
+
+bool IsReadOnlyOrFolder(std::uint32_t attributes) {
+    return (attributes & (sys::kAttributeReadOnly | sys::kAttributeDirectory)) != 0;
 }
 
 } // namespace
 
-std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePath) {
+std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePath,
+                                                    RunReport& report) {
     // A wildcard cannot name one archive; read-only archives are not replaced
     // (checked here, since some systems would let the final move replace them).
     if (HasWildcards(zipfilePath)) {
+        report.Add("write an archive whose path holds a wildcard:", zipfilePath);
         return nullptr;
     }
     auto attributes = sys::GetAttributes(zipfilePath);
-    if (attributes && (*attributes & (sys::kAttributeReadOnly | sys::kAttributeDirectory))) {
+    if (attributes && IsReadOnlyOrFolder(*attributes)) {
+        report.Add("replace a read-only file or a folder:", zipfilePath);
         return nullptr;
     }
-    auto lock = sys::LockFile::Acquire(LockPathOf(zipfilePath), kLockWaitMs);
+    Result<std::string> prefix = BookkeepingPrefixOf(zipfilePath);
+    if (!prefix) {
+        report.Add(prefix.Why());
+        return nullptr;
+    }
+    auto lock = sys::LockFile::Acquire(*prefix + kLockSuffix, kLockWaitMs);
     if (!lock) {
+        report.Add(lock.Why());
         return nullptr;
     }
-    std::unique_ptr<ArchiveTarget> target(new ArchiveTarget(zipfilePath, std::move(*lock)));
+    std::unique_ptr<ArchiveTarget> target(
+        new ArchiveTarget(zipfilePath, *prefix, std::move(*lock), report));
     // Read again under the lock: another run may have replaced the archive.
-    target->existingAttributes_ = sys::GetAttributes(zipfilePath);
-    if (target->existingAttributes_ &&
-        (*target->existingAttributes_ & (sys::kAttributeReadOnly | sys::kAttributeDirectory))) {
-        return nullptr;
+    attributes = sys::GetAttributes(zipfilePath);
+    if (attributes) {
+        if (IsReadOnlyOrFolder(*attributes)) {
+            report.Add("replace a read-only file or a folder:", zipfilePath);
+            return nullptr;
+        }
+        Result<std::uint64_t> created = sys::GetCreationTime(zipfilePath);
+        target->existing_ =
+            Existing{*attributes, created ? std::optional<std::uint64_t>(*created) : std::nullopt};
     }
     if (auto id = sys::GetFileId(zipfilePath)) {
         target->ownFiles_.push_back(*id);
@@ -57,8 +98,10 @@ std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePa
     return target;
 }
 
-ArchiveTarget::ArchiveTarget(std::string path, sys::LockFile lock)
-    : path_(std::move(path)), lock_(std::move(lock)) {
+ArchiveTarget::ArchiveTarget(std::string path, std::string bookkeepingPrefix, sys::LockFile lock,
+                             RunReport& report)
+    : path_(std::move(path)), bookkeepingPrefix_(std::move(bookkeepingPrefix)),
+      lock_(std::move(lock)), report_(report) {
     ownFiles_.push_back(lock_.Id());
 }
 
@@ -69,39 +112,115 @@ ArchiveTarget::~ArchiveTarget() {
 void ArchiveTarget::RemoveStaleTemporaries() {
     // Only a run holding the lock writes temporaries of this archive, so any
     // found now were left by a run that was killed.
-    std::string folder = GetListingFolder(path_);
-    for (const sys::DirEntry& entry :
-         sys::ListEntries(path_ + kTemporaryMark + "*" + kTemporarySuffix).entries) {
-        if (!entry.Has(sys::kAttributeDirectory)) {
-            sys::RemoveFile(folder + entry.name);
+    const std::string folder = GetListingFolder(path_);
+    for (const std::string& pattern : {bookkeepingPrefix_ + "-*" + kTemporarySuffix,
+                                       path_ + kOldTemporaryMark + "*" + kTemporarySuffix}) {
+        for (const sys::DirEntry& entry : sys::ListEntries(pattern).entries) {
+            if (!entry.Has(sys::kAttributeDirectory)) {
+                sys::RemoveFile(folder + entry.name);
+            }
         }
     }
+}
+
+bool ArchiveTarget::Fail(const Failure& failure) {
+    report_.Add(failure);
+    return false;
 }
 
 ZipWriter* ArchiveTarget::BeginTemporary() {
     DropTemporary();
     // Hidden from its creation, so that no other run's listing picks it up.
-    temporary_ =
-        sys::CreateUniqueFile(path_ + kTemporaryMark, kTemporarySuffix, sys::kAttributeHidden);
-    if (!temporary_) {
+    Result<sys::NewFile> created =
+        sys::CreateUniqueFile(bookkeepingPrefix_ + "-", kTemporarySuffix, sys::kAttributeHidden);
+    if (!created) {
+        Fail(created.Why());
         return nullptr;
     }
+    temporary_ = std::move(*created);
     if (auto id = temporary_->file.Id()) {
         ownFiles_.push_back(*id);
     }
     writer_ = std::make_unique<ZipWriter>(CreateZipArchive(temporary_->file));
-    return writer_->IsOpen() ? writer_.get() : nullptr;
+    if (!writer_->IsOpen()) {
+        Fail(temporary_->file.FirstFailure().value_or(
+            Failure{0, "start an archive in", temporary_->name}));
+        return nullptr;
+    }
+    return writer_.get();
+}
+
+bool ArchiveTarget::Verify() {
+    if (!variant::VerifiesBeforeCommit()) {
+        return true;
+    }
+    sys::RandomAccessFile& file = temporary_->file;
+    Result<std::uint64_t> size = file.Size();
+    if (!size) {
+        return Fail(size.Why());
+    }
+    Status verified = VerifyArchive(FileBytes(file, *size), writer_->Written(),
+                                    std::min(sys::ProcessorCount(), 8u));
+    if (!verified) {
+        Failure failure = verified.Why();
+        failure.path = temporary_->name;
+        return Fail(failure);
+    }
+    return true;
+}
+
+bool ArchiveTarget::ReplaceTarget() {
+    const std::uint64_t start = sys::MonotonicMs();
+    unsigned pause = 10;
+    for (;;) {
+        // Made read-only meanwhile: Windows would refuse for as long as it is.
+        auto attributes = sys::GetAttributes(path_);
+        if (attributes && IsReadOnlyOrFolder(*attributes)) {
+            return Fail(Failure{0, "replace a read-only file or a folder:", path_});
+        }
+        Status moved = sys::MoveOver(temporary_->name, path_);
+        if (moved) {
+            return true;
+        }
+        if (!sys::IsTransientHold(moved.Why()) || sys::MonotonicMs() - start >= kReplaceWaitMs) {
+            return Fail(moved.Why());
+        }
+        sys::SleepMs(pause);
+        pause = std::min(pause * 2, 500u);
+    }
 }
 
 bool ArchiveTarget::Commit() {
-    if (!temporary_ || !writer_ || !writer_->Close()) {
+    if (!temporary_ || !writer_) {
+        return false;
+    }
+    if (!writer_->Close()) {
+        return Fail(temporary_->file.FirstFailure().value_or(
+            Failure{0, "finish the archive in", temporary_->name}));
+    }
+    if (!Verify()) {
         return false;
     }
     writer_.reset();
-    // The new archive takes the attributes the old one had.
+    // The temporary was made hidden so that no other run archives it; the new
+    // archive takes what the old one had of its own.
     sys::RandomAccessFile& file = temporary_->file;
-    if (!file.SetAttributes(existingAttributes_.value_or(0)) || !file.FlushToDisk() ||
-        !file.Close() || !sys::MoveOver(temporary_->name, path_)) {
+    std::uint32_t attributes = existing_ ? existing_->attributes : 0;
+    std::optional<std::uint64_t> created = existing_ ? existing_->creationUtc : std::nullopt;
+    Status done = file.SetBasicInfo(attributes, created);
+    if (done && existing_) {
+        done = file.TakeExplicitAccessOf(path_);
+    }
+    if (done) {
+        done = file.FlushToDisk();
+    }
+    if (done) {
+        done = file.Close();
+    }
+    if (!done) {
+        return Fail(done.Why());
+    }
+    if (!ReplaceTarget()) {
         return false;
     }
     temporary_.reset();

@@ -1,10 +1,12 @@
 // The place an archive is written to. A new archive is built in a hidden
-// temporary file beside the target and moved over it in one step only when
-// it is complete, so the file at the target is always either the old archive
-// or the complete new one. A lock file beside the target keeps two runs
-// from rebuilding the same archive at once.
+// temporary file beside the target, read back whole, and moved over the
+// target in one step only when it is complete and sound, so the file at the
+// target is always either the old archive or the complete new one. A lock
+// file beside the target keeps two runs from rebuilding the same archive at
+// once, however each of them spells its path.
 #pragma once
 
+#include "archive/report.h"
 #include "archive/zip_writer.h"
 #include "win32/system.h"
 
@@ -19,33 +21,56 @@ class ArchiveTarget {
   public:
     // Checks the target and takes its lock; nothing when the archive must not
     // or cannot be written (a wildcard in its path, read-only, a folder, or
-    // another run holding it longer than the lock wait).
-    static std::unique_ptr<ArchiveTarget> Claim(const std::string& zipfilePath);
+    // another run holding it longer than the lock wait). Why goes to `report`,
+    // which must outlive the target.
+    static std::unique_ptr<ArchiveTarget> Claim(const std::string& zipfilePath, RunReport& report);
     ArchiveTarget(const ArchiveTarget&) = delete;
     ArchiveTarget& operator=(const ArchiveTarget&) = delete;
     ~ArchiveTarget();
 
     const std::string& Path() const { return path_; }
-    bool Exists() const { return existingAttributes_.has_value(); }
+    // Where whatever goes wrong in this run is told.
+    RunReport& Report() { return report_; }
+    bool Exists() const { return existing_.has_value(); }
 
     // Starts a new temporary archive, dropping any begun before; nothing when
     // it cannot be created.
     ZipWriter* BeginTemporary();
-    // Finishes the temporary archive and puts it in the target's place.
+    // Finishes the temporary archive, reads it back, and puts it in the
+    // target's place with what the old archive had of its own: attributes,
+    // creation time and access rules.
     bool Commit();
+
+    // What first failed in writing the temporary archive, if anything did.
+    std::optional<Failure> TemporaryFailure() const {
+        return temporary_ ? temporary_->file.FirstFailure() : std::nullopt;
+    }
 
     // True for the files that belong to this run's bookkeeping (the archive
     // itself, its temporary and its lock), which are never archived.
     bool IsOwnFile(const sys::FileId& id) const;
 
   private:
-    ArchiveTarget(std::string path, sys::LockFile lock);
+    struct Existing {
+        std::uint32_t attributes = 0;
+        std::optional<std::uint64_t> creationUtc;
+    };
+
+    ArchiveTarget(std::string path, std::string bookkeepingPrefix, sys::LockFile lock,
+                  RunReport& report);
     void DropTemporary();
     void RemoveStaleTemporaries();
+    bool Fail(const Failure& failure);
+    bool Verify();
+    bool ReplaceTarget();
 
     std::string path_;
+    // Folder and mark that the lock and temporaries of this archive share,
+    // the same for every spelling of its path.
+    std::string bookkeepingPrefix_;
     sys::LockFile lock_;
-    std::optional<std::uint32_t> existingAttributes_;
+    RunReport& report_;
+    std::optional<Existing> existing_;
     std::vector<sys::FileId> ownFiles_;
     // The temporary is held open from its creation to the flush before the
     // move: no other program can slip in between, and it is never opened

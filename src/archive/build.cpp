@@ -24,8 +24,15 @@ PassOutcome WriteFiles(ArchiveTarget& target, ZipWriter& writer,
             continue;
         }
         std::optional<StoredName> name = EncodeEntryName(files[i].entryName);
-        auto file = name ? sys::InputFile::Open(files[i].path) : std::nullopt;
+        if (!name) {
+            target.Report().Add("store a name that is not valid Unicode:", files[i].path);
+            excluded[i] = true;
+            pass.allAdded = false;
+            continue;
+        }
+        Result<sys::InputFile> file = sys::InputFile::Open(files[i].path);
         if (!file) {
+            target.Report().Add(file.Why());
             excluded[i] = true;
             pass.allAdded = false;
             continue;
@@ -34,19 +41,23 @@ PassOutcome WriteFiles(ArchiveTarget& target, ZipWriter& writer,
             excluded[i] = true; // the archive never holds itself
             continue;
         }
-        switch (AddFileEntry(writer, *file, *name)) {
+        Failure why;
+        switch (AddFileEntry(writer, *file, *name, why)) {
         case EntryOutcome::Added:
             ++pass.added;
             break;
         case EntryOutcome::Unreadable:
+            target.Report().Add(why);
             excluded[i] = true;
             pass.allAdded = false;
             break;
         case EntryOutcome::FailedPartWritten:
+            target.Report().Add(why);
             excluded[i] = true;
             pass.allAdded = false;
             return PassOutcome::Restart;
         case EntryOutcome::ArchiveFailed:
+            target.Report().Add(target.TemporaryFailure().value_or(why));
             return PassOutcome::Failed;
         }
     }
@@ -61,14 +72,23 @@ BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& fi
     bool allAdded = true;
     for (;;) {
         ZipWriter* writer = target.BeginTemporary();
-        if (writer == nullptr || (carryOver && !carryOver(*writer))) {
+        if (writer == nullptr) {
             return {};
+        }
+        if (carryOver) {
+            if (Status carried = carryOver(*writer); !carried) {
+                target.Report().Add(target.TemporaryFailure().value_or(carried.Why()));
+                return {};
+            }
         }
         Pass pass;
         PassOutcome outcome = WriteFiles(target, *writer, files, excluded, pass);
         allAdded = allAdded && pass.allAdded;
         if (outcome == PassOutcome::Restart) {
             continue;
+        }
+        if (outcome == PassOutcome::Finished && pass.added == 0) {
+            target.Report().Add("find a file to store among those that matched", target.Path());
         }
         if (outcome == PassOutcome::Failed || pass.added == 0 || !target.Commit()) {
             return {};

@@ -22,12 +22,12 @@ struct BuildResult {
     bool inPlace = false;  // the new archive replaced the target
 };
 
-// Writes the entries the archive keeps; false when any could not be kept.
-using CarryOver = std::function<bool(ZipWriter&)>;
+// Writes the entries the archive keeps; fails when any could not be kept.
+using CarryOver = std::function<Status(ZipWriter&)>;
 
 // Files that cannot be read are left out and make allAdded false. When no
 // file is stored, or anything fails while the archive is written, the target
-// is left as it was.
+// is left as it was. Every failure goes to the target's report.
 BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
                          const CarryOver& carryOver);
 

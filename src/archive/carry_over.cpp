@@ -135,28 +135,34 @@ bool Recompress(unzFile source, ZipWriter& writer, Buffers& buffers, const Sourc
     return ok && writer.EndEntry(deflater.Crc(), deflater.BytesIn());
 }
 
-bool CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEntry& entry) {
+Status CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers,
+                      const SourceEntry& entry) {
+    auto failure = [&](const char* what) { return Failure{0, what + entry.name, {}}; };
     if ((entry.info.flag & kFlagEncrypted) != 0) {
-        return false;
+        return failure("carry over the encrypted entry ");
     }
     switch (entry.info.compression_method) {
     case kMethodDeflated:
-        return CopyRaw(source, writer, buffers, entry);
+        return CopyRaw(source, writer, buffers, entry) ? Status::Done()
+                                                       : failure("carry over the entry ");
     case kMethodStored:
-        return StoredDataIsSound(source, buffers, entry)
-                   ? Recompress(source, writer, buffers, entry)
-                   : CopyRaw(source, writer, buffers, entry);
+        if (!StoredDataIsSound(source, buffers, entry)) {
+            return failure("carry over the damaged stored entry ");
+        }
+        return Recompress(source, writer, buffers, entry) ? Status::Done()
+                                                          : failure("carry over the entry ");
     default:
-        return false; // minizip can write no other method, not even raw
+        // minizip can write no other method, not even raw
+        return failure("carry over an entry of another compression method: ");
     }
 }
 
 } // namespace
 
-bool CarryOverEntries(unzFile source, ZipWriter& writer) {
+Status CarryOverEntries(unzFile source, ZipWriter& writer) {
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(source, &global) != UNZ_OK) {
-        return false;
+        return Failure{0, "read the end record of the old archive", {}};
     }
     // The central directory is walked header by header, as other readers do,
     // rather than by the entry count of the end record: that count may be
@@ -169,16 +175,22 @@ bool CarryOverEntries(unzFile source, ZipWriter& writer) {
     ZPOS64_T position = unzGetOffset64(source);
     while (step == UNZ_OK) {
         SourceEntry entry;
-        if (!ReadCurrentEntry(source, buffers, entry) ||
-            !CarryOverEntry(source, writer, buffers, entry)) {
-            return false;
+        if (!ReadCurrentEntry(source, buffers, entry)) {
+            return Failure{0, "read a central header of the old archive", {}};
+        }
+        Status carriedOver = CarryOverEntry(source, writer, buffers, entry);
+        if (!carriedOver) {
+            return carriedOver;
         }
         ++carried;
         position += kCentralHeaderSize + entry.info.size_filename + entry.info.size_file_extra +
                     entry.info.size_file_comment;
         step = unzSetOffset64(source, position);
     }
-    return carried >= global.number_entry;
+    if (carried < global.number_entry) {
+        return Failure{0, "find as many entries as the end record of the old archive counts", {}};
+    }
+    return Status::Done();
 }
 
 } // namespace kelzar

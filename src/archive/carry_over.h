@@ -4,6 +4,7 @@
 #pragma once
 
 #include "archive/zip_writer.h"
+#include "common/result.h"
 
 #include <unzip.h>
 
@@ -11,13 +12,14 @@ namespace kelzar {
 
 // Writes every entry of `source`, in its order, to `writer`:
 //  - deflated entries are copied raw, compressed bytes, CRC and sizes as
-//    they are;
-//  - stored entries whose data reads back whole with the right CRC are
-//    deflated anew; others are copied raw, damage included;
+//    they are (reading the new archive back checks that they inflate);
+//  - stored entries are deflated anew once their data has read back whole
+//    with the right CRC;
 //  - name (with its UTF-8 flag) and MS-DOS date are kept exactly.
-// Returns false when any entry cannot be carried over losslessly (another
-// method, encryption, data missing from the archive, a name minizip cannot
-// write) or the writer fails; the new archive must then not be used.
-bool CarryOverEntries(unzFile source, ZipWriter& writer);
+// Fails when any entry cannot be carried over losslessly (another method,
+// encryption, damaged data, data missing from the archive, a name minizip
+// cannot write) or the writer fails; the new archive must then not be used.
+// The failure names the entry; its path is left for the caller to fill.
+Status CarryOverEntries(unzFile source, ZipWriter& writer);
 
 } // namespace kelzar

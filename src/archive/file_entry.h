@@ -19,7 +19,8 @@ enum class EntryOutcome {
 
 // Reads the file from its start up to the size it had when it was opened,
 // deflates it and writes it as the entry `name`, dated with its local
-// last-write time.
-EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const StoredName& name);
+// last-write time. Unless the entry was added, `why` says what failed.
+EntryOutcome AddFileEntry(ZipWriter& writer, sys::InputFile& file, const StoredName& name,
+                          Failure& why);
 
 } // namespace kelzar

@@ -1,6 +1,9 @@
 #include "archive/zip_files.h"
 
 #include "archive/buffered_io.h"
+#include "archive/variant.h"
+
+#include <vector>
 
 namespace kelzar {
 
@@ -32,7 +35,17 @@ uLong Read(voidpf, voidpf stream, void* buffer, uLong size) {
 
 uLong Write(voidpf, voidpf stream, const void* buffer, uLong size) {
     FileView* view = AsView(stream);
-    if (!view->file->Write(buffer, size)) {
+    Status written;
+    if (variant::AltersArchiveWrites()) {
+        auto position = view->file->Position();
+        std::vector<unsigned char> altered(static_cast<const unsigned char*>(buffer),
+                                           static_cast<const unsigned char*>(buffer) + size);
+        variant::AlterArchiveWrite(position ? *position : 0, altered.data(), altered.size());
+        written = view->file->Write(altered.data(), altered.size());
+    } else {
+        written = view->file->Write(buffer, size);
+    }
+    if (!written) {
         view->failed = true;
         return 0;
     }
@@ -46,7 +59,7 @@ ZPOS64_T Tell(voidpf, voidpf stream) {
 
 long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     FileView* view = AsView(stream);
-    std::optional<std::uint64_t> base = 0;
+    Result<std::uint64_t> base = std::uint64_t{0};
     if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
         base = view->file->Position();
     } else if (origin == ZLIB_FILEFUNC_SEEK_END) {

@@ -9,12 +9,16 @@ namespace kelzar {
 namespace {
 
 // The files the listing of the pattern yields, opened from the folder the
-// listing searched and stored under the name it yielded. `incomplete` tells
-// of a listing that broke off part-way.
-std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, bool& incomplete) {
+// listing searched and stored under the name it yielded. A listing that
+// broke off part-way goes to the report as well.
+std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& report,
+                                     bool& incomplete) {
     std::vector<FileToAdd> files;
     sys::Listing listing = sys::ListEntries(pattern.Search());
-    incomplete = listing.failed;
+    incomplete = listing.failure.has_value();
+    if (listing.failure) {
+        report.Add(*listing.failure);
+    }
     for (sys::DirEntry& entry : listing.entries) {
         if (entry.IsDotEntry() ||
             entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden | sys::kAttributeSystem)) {
@@ -27,16 +31,17 @@ std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, bool& incomplet
 
 } // namespace
 
-int ZipFilesFlat(const std::string& zipfilePath, const std::string& filesToZip) {
+int ZipFilesFlat(const std::string& zipfilePath, const std::string& filesToZip, RunReport& report) {
     // Claimed first, so that the listing sees what an earlier run on the same
     // archive left, and no leftover temporary of a killed run.
-    auto target = ArchiveTarget::Claim(zipfilePath);
+    auto target = ArchiveTarget::Claim(zipfilePath, report);
     if (!target) {
         return 0;
     }
     bool incomplete = false;
-    std::vector<FileToAdd> files = ListFlatFiles(ParseFilePattern(filesToZip), incomplete);
+    std::vector<FileToAdd> files = ListFlatFiles(ParseFilePattern(filesToZip), report, incomplete);
     if (files.empty()) {
+        report.Add("find a file that matches", filesToZip);
         return 0;
     }
     // Files the listing did not reach may belong in the archive: the others

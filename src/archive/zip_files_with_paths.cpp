@@ -15,10 +15,14 @@ namespace {
 // Hidden and system files are listed by the walk but never archived, and
 // leaving them out is no failure. Each is stored under its path less the
 // drive, with "\" throughout.
-std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, bool& incomplete) {
+std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, RunReport& report,
+                                         bool& incomplete) {
     FileList list;
     CollectFiles(ParseFilePattern(filesToZip), list);
-    incomplete = list.incomplete;
+    incomplete = list.Incomplete();
+    for (const Failure& gap : list.gaps) {
+        report.Add(gap);
+    }
     std::vector<FileToAdd> files;
     for (const CollectedFile& file : list.files) {
         if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
@@ -36,40 +40,59 @@ struct UnzCloser {
 using SourceArchive = std::unique_ptr<void, UnzCloser>;
 
 // A file that is there but is no archive minizip can read.
-bool IsReadableArchive(const std::string& zipfilePath) {
+Status CheckReadableArchive(const std::string& zipfilePath) {
     auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
-    return file && SourceArchive(OpenZipArchive(*file)) != nullptr;
+    if (!file) {
+        return file.Why();
+    }
+    if (!SourceArchive(OpenZipArchive(*file))) {
+        return file->FirstFailure().value_or(
+            Failure{0, "read as an archive (keeping it as it is)", zipfilePath});
+    }
+    return Status::Done();
 }
 
 // Carries the archive's entries over, holding it open only meanwhile: an
 // archive still open could not be replaced by the new one.
-bool CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer) {
+Status CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer) {
     auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
     if (!file) {
-        return false;
+        return file.Why();
     }
     SourceArchive source(OpenZipArchive(*file));
-    return source && CarryOverEntries(source.get(), writer);
+    Status carried = source ? CarryOverEntries(source.get(), writer)
+                            : Status(Failure{0, "read as an archive", {}});
+    if (carried) {
+        return carried;
+    }
+    Failure failure = file->FirstFailure().value_or(carried.Why());
+    if (failure.path.empty()) {
+        failure.path = zipfilePath;
+    }
+    return failure;
 }
 
 } // namespace
 
-int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesToZip) {
+int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesToZip,
+                      RunReport& report) {
     // Claimed first, so that the walk sees what an earlier run on the same
     // archive left, and no leftover temporary of a killed run.
-    auto target = ArchiveTarget::Claim(zipfilePath);
+    auto target = ArchiveTarget::Claim(zipfilePath, report);
     if (!target) {
         return 0;
     }
     bool walkIncomplete = false;
-    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip, walkIncomplete);
+    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip, report, walkIncomplete);
     if (files.empty()) {
+        report.Add("find a file that matches", filesToZip);
         return 0;
     }
     // Something the user may want to keep is never replaced.
     CarryOver carryOver;
     if (target->Exists()) {
-        if (!IsReadableArchive(zipfilePath)) {
+        if (Status readable = CheckReadableArchive(zipfilePath); !readable) {
+            report.Add(readable.Why());
             return 0;
         }
         carryOver = [&](ZipWriter& writer) { return CarryOverFrom(zipfilePath, writer); };

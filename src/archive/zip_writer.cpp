@@ -29,6 +29,7 @@ bool ZipWriter::BeginEntry(const EntryHeader& header) {
         info.tmz_date.tm_mon = -1;
     }
     const int raw = 1;
+    pending_ = WrittenEntry{header.name, header.utf8Flag, header.method, header.dosDateTime};
     return zipOpenNewFileInZip4_64(archive_, header.name.c_str(), &info, nullptr, 0, nullptr, 0,
                                    nullptr, header.method, header.level, raw, -MAX_WBITS,
                                    DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
@@ -47,12 +48,20 @@ bool ZipWriter::WriteEntryData(const void* data, std::size_t size) {
         }
         bytes += piece;
         size -= piece;
+        pending_.compressedSize += piece;
     }
     return true;
 }
 
 bool ZipWriter::EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize) {
-    return archive_ != nullptr && zipCloseFileInZipRaw64(archive_, uncompressedSize, crc) == ZIP_OK;
+    if (archive_ == nullptr || zipCloseFileInZipRaw64(archive_, uncompressedSize, crc) != ZIP_OK) {
+        return false;
+    }
+    pending_.crc = crc;
+    pending_.uncompressedSize = uncompressedSize;
+    written_.push_back(std::move(pending_));
+    pending_ = {};
+    return true;
 }
 
 bool ZipWriter::Close() {

@@ -2,11 +2,14 @@
 // bytes as they are to be stored (already compressed, or stored as they are).
 #pragma once
 
+#include "archive/verify.h"
+
 #include <zip.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kelzar {
 
@@ -45,8 +48,14 @@ class ZipWriter {
     // returns true.
     bool Close();
 
+    // Every entry ended so far, as it was written, in order: what reading the
+    // archive back must find.
+    const std::vector<WrittenEntry>& Written() const { return written_; }
+
   private:
     zipFile archive_;
+    WrittenEntry pending_;
+    std::vector<WrittenEntry> written_;
 };
 
 } // namespace kelzar

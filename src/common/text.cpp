@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kelzar {
 
@@ -34,6 +35,19 @@ std::string WithBackslashes(std::string_view text) {
 bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string HexDigest(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4) {
+        hex[static_cast<std::size_t>(i)] = kDigits[hash & 0xF];
+    }
+    return hex;
 }
 
 } // namespace kelzar

@@ -18,4 +18,8 @@ std::string WithBackslashes(std::string_view text);
 
 bool IsAscii(std::string_view text);
 
+// 16 lowercase hex digits of the text's 64-bit FNV-1a hash: a short, stable
+// name for a text (not a defence against anyone choosing texts to collide).
+std::string HexDigest(std::string_view text);
+
 } // namespace kelzar

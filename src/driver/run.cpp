@@ -15,6 +15,7 @@ int RunProgram() {
     sys::PrepareProcess();
     ProvisionLibrary();
     Request request = ParseRequest(TakeArgumentText(sys::GetCommandLineText()));
+    RunReport report;
     int result = 0;
     switch (request.action) {
     case Request::Action::ShowDialog:
@@ -23,11 +24,16 @@ int RunProgram() {
     case Request::Action::Nothing:
         break;
     case Request::Action::ZipFlat:
-        result = ZipFilesFlat(request.zipfilePath, request.filesToZip);
+        result = ZipFilesFlat(request.zipfilePath, request.filesToZip, report);
         break;
     case Request::Action::ZipWithPaths:
-        result = ZipFilesWithPaths(request.zipfilePath, request.filesToZip);
+        result = ZipFilesWithPaths(request.zipfilePath, request.filesToZip, report);
         break;
+    }
+    // The causes, for whoever has to find out why a run exited 1; a user
+    // sees nothing of them.
+    for (const Failure& failure : report.Failures()) {
+        sys::DebugLog(DescribeFailure(failure));
     }
     return result > 0 ? 0 : 1;
 }

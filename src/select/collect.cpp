@@ -16,7 +16,7 @@ class Walk {
     void Visit(const std::string& folder) {
         // The identity of the folder whatever path reached it: a link back
         // to a folder being walked would repeat the walk without end.
-        std::optional<sys::FileId> id = sys::GetFileId(folder + ".");
+        Result<sys::FileId> id = sys::GetFileId(folder + ".");
         if (id && std::find(path_.begin(), path_.end(), *id) != path_.end()) {
             return;
         }
@@ -31,9 +31,15 @@ class Walk {
     }
 
   private:
+    void NoteGap(const sys::Listing& listing) {
+        if (listing.failure) {
+            list_.gaps.push_back(*listing.failure);
+        }
+    }
+
     void AddFiles(const std::string& folder) {
         sys::Listing listing = sys::ListEntries(folder + namePattern_);
-        list_.incomplete = list_.incomplete || listing.failed;
+        NoteGap(listing);
         for (sys::DirEntry& entry : listing.entries) {
             if (!entry.Has(sys::kAttributeDirectory)) {
                 list_.files.push_back(CollectedFile{folder, std::move(entry.name), entry.attributes,
@@ -44,7 +50,7 @@ class Walk {
 
     void VisitSubfolders(const std::string& folder) {
         sys::Listing listing = sys::ListEntries(folder + "*");
-        list_.incomplete = list_.incomplete || listing.failed;
+        NoteGap(listing);
         for (const sys::DirEntry& entry : listing.entries) {
             if (entry.Has(sys::kAttributeDirectory) && !entry.Has(sys::kAttributeHidden) &&
                 !entry.IsDotEntry()) {

@@ -2,6 +2,7 @@
 // subfolders that are not hidden.
 #pragma once
 
+#include "common/result.h"
 #include "select/file_pattern.h"
 
 #include <cstdint>
@@ -23,10 +24,11 @@ struct CollectedFile {
 
 struct FileList {
     std::vector<CollectedFile> files; // in collection order
-    // Some folder of the walk could not be searched, or its listing broke
-    // off: files may be missing.
-    bool incomplete = false;
+    // Each folder of the walk that could not be searched, or whose listing
+    // broke off: files may be missing.
+    std::vector<Failure> gaps;
 
+    bool Incomplete() const { return !gaps.empty(); }
     int Count() const { return static_cast<int>(files.size()); }
     // The listing record of file i: its full path, folder, size as the
     // listing shows it and local last-write date and time, TAB-separated.

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 namespace kelzar::sys {
 
 namespace {
@@ -29,29 +31,41 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(wide.begin(), wide.end());
 }
 
-std::string Narrow(const wchar_t* text) {
-    std::wstring_view view(text);
-    return Utf16ToUtf8(std::u16string(view.begin(), view.end()));
+std::string Narrow(std::wstring_view text) {
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
 }
 
-// The path as the wide API takes it. A long one is made absolute (the "\\?\"
-// form takes no relative parts, no "/", no "." or "..") with the system's own
-// rules, which also read drive-relative forms such as "d:name".
+Failure LastFailure(const char* operation, const std::string& path) {
+    return Failure{GetLastError(), operation, path};
+}
+
+// The whole path as the system reads it, by its own rules (which also read
+// drive-relative forms such as "d:name"); empty when it cannot say.
+std::wstring FullPath(const std::wstring& path) {
+    DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        return {};
+    }
+    std::wstring full(length, L'\0');
+    length = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    if (length == 0 || length >= full.size()) {
+        return {};
+    }
+    full.resize(length);
+    return full;
+}
+
+// The path as the wide API takes it. A long one is made absolute, since the
+// "\\?\" form takes no relative parts, no "/", no "." or "..".
 std::wstring WidePath(const std::string& path) {
     std::wstring wide = Wide(path);
     if (wide.size() < kLongPathFrom || wide.rfind(L"\\\\?\\", 0) == 0) {
         return wide;
     }
-    DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (length == 0) {
+    std::wstring full = FullPath(wide);
+    if (full.empty()) {
         return wide;
     }
-    std::wstring full(length, L'\0');
-    length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
-    if (length == 0 || length >= full.size()) {
-        return wide;
-    }
-    full.resize(length);
     if (full.rfind(L"\\\\", 0) == 0) {
         return L"\\\\?\\UNC\\" + full.substr(2);
     }
@@ -62,10 +76,14 @@ std::uint64_t Combine(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
-std::optional<FileId> IdOfHandle(HANDLE handle) {
+FILETIME ToFileTime(std::uint64_t value) {
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+Result<FileId> IdOfHandle(HANDLE handle, const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info)) {
-        return std::nullopt;
+        return LastFailure("identify", path);
     }
     return FileId{info.dwVolumeSerialNumber, Combine(info.nFileIndexHigh, info.nFileIndexLow)};
 }
@@ -93,10 +111,14 @@ DirEntry ToEntry(const WIN32_FIND_DATAW& data) {
         Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
 }
 
-UniqueFile OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                    DWORD flags) {
-    return UniqueFile(
+Result<UniqueFile> OpenFile(const char* operation, const std::string& path, DWORD access,
+                            DWORD share, DWORD disposition, DWORD flags) {
+    UniqueFile handle(
         CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr));
+    if (!handle) {
+        return LastFailure(operation, path);
+    }
+    return handle;
 }
 
 } // namespace
@@ -113,6 +135,26 @@ void PrepareProcess() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
+void DebugLog(const std::string& line) {
+    // In the ANSI code page: debuggers take both forms alike, and Wine's
+    // debug channel shows only this one.
+    std::wstring wide = Wide(line + "\n");
+    int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
+    if (length > 0) {
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, ansi.data(), length, nullptr, nullptr);
+    }
+    OutputDebugStringA(ansi.c_str());
+}
+
+bool IsTransientHold(const Failure& failure) {
+    // A rename onto a file that any process has open answers "access
+    // denied", even when that process shares deletion: viewers, indexers,
+    // sync clients and scanners hold fresh archives for a moment.
+    return failure.code == ERROR_SHARING_VIOLATION || failure.code == ERROR_ACCESS_DENIED ||
+           failure.code == ERROR_LOCK_VIOLATION;
+}
+
 Listing ListEntries(const std::string& pattern) {
     Listing listing;
     WIN32_FIND_DATAW data;
@@ -122,205 +164,368 @@ Listing ListEntries(const std::string& pattern) {
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!find) {
         DWORD error = GetLastError();
-        listing.failed = error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES;
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
+            listing.failure = Failure{error, "list", pattern};
+        }
         return listing;
     }
     do {
         listing.entries.push_back(ToEntry(data));
     } while (FindNextFileW(find.Get(), &data));
-    listing.failed = GetLastError() != ERROR_NO_MORE_FILES;
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        listing.failure = LastFailure("list to the end", pattern);
+    }
     return listing;
 }
 
-std::optional<FileId> GetFileId(const std::string& path) {
+Result<FileId> GetFileId(const std::string& path) {
     // Attributes only, which works on files that others hold open; backup
     // semantics opens folders too.
-    UniqueFile handle =
-        OpenFile(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    return handle ? IdOfHandle(handle.Get()) : std::nullopt;
+    auto handle = OpenFile("identify", path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+    if (!handle) {
+        return handle.Why();
+    }
+    return IdOfHandle(handle->Get(), path);
 }
 
-std::optional<InputFile> InputFile::Open(const std::string& path) {
+Result<std::string> CanonicalName(const std::string& path) {
+    std::wstring full = FullPath(Wide(path));
+    if (full.empty()) {
+        return LastFailure("resolve", path);
+    }
+    // The long form exists only for a path that exists; a new name is as given.
+    DWORD length = GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (length > 0) {
+        std::wstring longPath(length, L'\0');
+        length = GetLongPathNameW(full.c_str(), longPath.data(), length);
+        if (length > 0 && length < longPath.size()) {
+            longPath.resize(length);
+            full = longPath;
+        }
+    }
+    std::wstring name = full.substr(full.find_last_of(L"\\/") + 1);
+    if (name.empty()) {
+        return Failure{ERROR_INVALID_NAME, "resolve", path};
+    }
+    // Ordinal upper-casing, as the file system compares names.
+    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(),
+                             static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr, 0);
+    std::wstring upper(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size <= 0 || LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(),
+                                   static_cast<int>(name.size()), upper.data(), size, nullptr,
+                                   nullptr, 0) != size) {
+        return LastFailure("resolve", path);
+    }
+    return Narrow(upper);
+}
+
+Result<InputFile> InputFile::Open(const std::string& path) {
     // Sharing everything lets a file that another program keeps open for
     // writing (a log) be archived, and never stops that program from
     // renaming or deleting its file; only reading access is asked, so
     // read-only files open too.
-    UniqueFile handle =
-        OpenFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    auto handle =
+        OpenFile("open", path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!handle) {
-        return std::nullopt;
+        return handle.Why();
     }
     LARGE_INTEGER size;
     FILETIME written;
-    std::optional<FileId> id = IdOfHandle(handle.Get());
-    if (!GetFileSizeEx(handle.Get(), &size) ||
-        !GetFileTime(handle.Get(), nullptr, nullptr, &written) || !id) {
-        return std::nullopt;
+    Result<FileId> id = IdOfHandle(handle->Get(), path);
+    if (!id) {
+        return id.Why();
     }
-    InputFile file(std::move(handle));
+    if (!GetFileSizeEx(handle->Get(), &size) ||
+        !GetFileTime(handle->Get(), nullptr, nullptr, &written)) {
+        return LastFailure("read the size and time of", path);
+    }
+    InputFile file(std::move(*handle), path);
     file.size_ = static_cast<std::uint64_t>(size.QuadPart);
     file.id_ = *id;
     file.lastWriteLocal_ = ToLocalCalendar(written);
     return file;
 }
 
-std::optional<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
+Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
     DWORD read = 0;
     if (!ReadFile(handle_.Get(), buffer, static_cast<DWORD>(size), &read, nullptr)) {
-        return std::nullopt;
+        return LastFailure("read", path_);
     }
-    return read;
+    return static_cast<std::size_t>(read);
 }
 
-std::optional<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& path) {
-    UniqueFile handle = OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+Failure RandomAccessFile::Remember(Failure failure) const {
+    if (!firstFailure_) {
+        firstFailure_ = failure;
+    }
+    return failure;
+}
+
+Result<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& path) {
+    auto handle = OpenFile("open", path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (!handle) {
-        return std::nullopt;
+        return handle.Why();
     }
-    return RandomAccessFile(std::move(handle));
+    return RandomAccessFile(std::move(*handle), path);
 }
 
-std::optional<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
+Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
     DWORD read = 0;
     if (!ReadFile(handle_.Get(), buffer, static_cast<DWORD>(size), &read, nullptr)) {
-        return std::nullopt;
+        return Remember(LastFailure("read", path_));
     }
-    return read;
+    return static_cast<std::size_t>(read);
 }
 
-bool RandomAccessFile::Write(const void* data, std::size_t size) {
+Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        // An offset in the request reads there whatever the file position.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
+            return Remember(LastFailure("read back", path_));
+        }
+        if (read == 0) {
+            return Remember(Failure{ERROR_HANDLE_EOF, "read back", path_});
+        }
+        bytes += read;
+        offset += read;
+        size -= read;
+    }
+    return Status::Done();
+}
+
+Status RandomAccessFile::Write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle_.Get(), bytes, piece, &written, nullptr) || written == 0) {
-            return false;
+        if (!WriteFile(handle_.Get(), bytes, piece, &written, nullptr)) {
+            return Remember(LastFailure("write", path_));
+        }
+        if (written == 0) {
+            return Remember(Failure{ERROR_WRITE_FAULT, "write", path_});
         }
         bytes += written;
         size -= written;
     }
-    return true;
+    return Status::Done();
 }
 
-bool RandomAccessFile::SeekTo(std::uint64_t offset) {
+Status RandomAccessFile::SeekTo(std::uint64_t offset) {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(handle_.Get(), to, nullptr, FILE_BEGIN) != 0;
+    if (!SetFilePointerEx(handle_.Get(), to, nullptr, FILE_BEGIN)) {
+        return Remember(LastFailure("seek in", path_));
+    }
+    return Status::Done();
 }
 
-std::optional<std::uint64_t> RandomAccessFile::Position() const {
+Result<std::uint64_t> RandomAccessFile::Position() const {
     LARGE_INTEGER zero{};
     LARGE_INTEGER at;
     if (!SetFilePointerEx(handle_.Get(), zero, &at, FILE_CURRENT)) {
-        return std::nullopt;
+        return Remember(LastFailure("seek in", path_));
     }
     return static_cast<std::uint64_t>(at.QuadPart);
 }
 
-std::optional<std::uint64_t> RandomAccessFile::Size() const {
+Result<std::uint64_t> RandomAccessFile::Size() const {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(handle_.Get(), &size)) {
-        return std::nullopt;
+        return Remember(LastFailure("read the size of", path_));
     }
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::optional<FileId> RandomAccessFile::Id() const {
-    return IdOfHandle(handle_.Get());
+Result<FileId> RandomAccessFile::Id() const {
+    return IdOfHandle(handle_.Get(), path_);
 }
 
-bool RandomAccessFile::SetAttributes(std::uint32_t attributes) {
+Status RandomAccessFile::SetBasicInfo(std::uint32_t attributes,
+                                      std::optional<std::uint64_t> creationUtc) {
     FILE_BASIC_INFO info{}; // zero times: left as they are
     info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(handle_.Get(), FileBasicInfo, &info, sizeof info) != 0;
+    if (creationUtc) {
+        info.CreationTime.QuadPart = static_cast<LONGLONG>(*creationUtc);
+    }
+    if (!SetFileInformationByHandle(handle_.Get(), FileBasicInfo, &info, sizeof info)) {
+        return Remember(LastFailure("set the attributes of", path_));
+    }
+    return Status::Done();
 }
 
-bool RandomAccessFile::FlushToDisk() {
-    return FlushFileBuffers(handle_.Get()) != 0;
+Status RandomAccessFile::TakeExplicitAccessOf(const std::string& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error =
+        GetNamedSecurityInfoW(WidePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        return Remember(Failure{error, "read the access rules of", path});
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const bool isProtected = (control & SE_DACL_PROTECTED) != 0;
+    // Rules of the file's own: a list that inherits nothing, or an entry
+    // that did not come from the folder. A file with only inherited rules
+    // gets the same from the folder anyway.
+    bool own = isProtected || (dacl == nullptr && (control & SE_DACL_PRESENT) != 0);
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount && !own; ++i) {
+        ACE_HEADER* ace = nullptr;
+        own =
+            GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && (ace->AceFlags & INHERITED_ACE) == 0;
+    }
+    if (own) {
+        // Entries marked inherited are recomputed from the new file's folder.
+        SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        error =
+            SetSecurityInfo(handle_.Get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    }
+    LocalFree(descriptor);
+    if (error != ERROR_SUCCESS) {
+        return Remember(Failure{error, "give the access rules of the old archive to", path_});
+    }
+    return Status::Done();
 }
 
-std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
-                                        std::uint32_t attributes) {
+Status RandomAccessFile::FlushToDisk() {
+    if (!FlushFileBuffers(handle_.Get())) {
+        return Remember(LastFailure("flush", path_));
+    }
+    return Status::Done();
+}
+
+Status RandomAccessFile::Close() {
+    if (!handle_.Reset()) {
+        return Remember(LastFailure("close", path_));
+    }
+    return Status::Done();
+}
+
+Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                 std::uint32_t attributes) {
     static unsigned serial = 0;
     const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
+    const DWORD flags = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    Failure failure;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char unique[32];
         wsprintfA(unique, "%08lx%02x", static_cast<unsigned long>(seed + attempt * 7919u),
                   serial++ & 0xff);
         std::string name = prefix + unique + suffix;
-        UniqueFile handle = OpenFile(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
-                                     attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-        if (handle) {
-            return NewFile{std::move(name), RandomAccessFile(std::move(handle))};
+        // The right to set access rules is asked for, to give the file those
+        // of the archive it replaces; a user who may not is still served.
+        auto handle = OpenFile("create", name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
+                               CREATE_NEW, flags);
+        if (!handle && handle.Why().code == ERROR_ACCESS_DENIED) {
+            handle = OpenFile("create", name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, flags);
         }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
-            return std::nullopt;
+        if (handle) {
+            return NewFile{name, RandomAccessFile(std::move(*handle), name)};
+        }
+        failure = handle.Why();
+        if (failure.code != ERROR_FILE_EXISTS && failure.code != ERROR_ALREADY_EXISTS) {
+            return failure;
         }
     }
-    return std::nullopt;
+    return failure;
 }
 
-std::optional<std::uint32_t> GetAttributes(const std::string& path) {
+Result<std::uint32_t> GetAttributes(const std::string& path) {
     DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return std::nullopt;
+        return LastFailure("read the attributes of", path);
     }
-    return attributes;
+    return static_cast<std::uint32_t>(attributes);
 }
 
-bool SetAttributes(const std::string& path, std::uint32_t attributes) {
-    return SetFileAttributesW(WidePath(path).c_str(),
-                              attributes ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+Status SetAttributes(const std::string& path, std::uint32_t attributes) {
+    if (!SetFileAttributesW(WidePath(path).c_str(),
+                            attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {
+        return LastFailure("set the attributes of", path);
+    }
+    return Status::Done();
 }
 
-bool MoveOver(const std::string& from, const std::string& to) {
-    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+Result<std::uint64_t> GetCreationTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        return LastFailure("read the times of", path);
+    }
+    return Combine(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime);
 }
 
-bool MoveToFreeName(const std::string& from, const std::string& to) {
+Status MoveOver(const std::string& from, const std::string& to) {
+    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return LastFailure("replace", to);
+    }
+    return Status::Done();
+}
+
+Status MoveToFreeName(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-    return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return LastFailure("rename to", to);
+    }
+    return Status::Done();
 }
 
-bool RemoveFile(const std::string& path) {
-    return DeleteFileW(WidePath(path).c_str()) != 0;
+Status RemoveFile(const std::string& path) {
+    if (!DeleteFileW(WidePath(path).c_str())) {
+        return LastFailure("delete", path);
+    }
+    return Status::Done();
 }
 
-std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
-    const DWORD start = GetTickCount();
+Result<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
+    const std::uint64_t start = MonotonicMs();
     for (;;) {
-        UniqueFile handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_NEW,
-                                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE);
+        auto handle = OpenFile("lock", path, GENERIC_WRITE, 0, CREATE_NEW,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE);
         if (handle) {
-            std::optional<FileId> id = IdOfHandle(handle.Get());
-            LockFile lock(std::move(handle));
+            Result<FileId> id = IdOfHandle(handle->Get(), path);
+            LockFile lock(std::move(*handle));
             if (id) {
                 lock.id_ = *id;
             }
             return lock;
         }
-        DWORD error = GetLastError();
-        // A lock file that its holder is closing can answer "access denied"
-        // for a moment; a folder we may not write to answers so for good.
+        const DWORD error = handle.Why().code;
+        // "Access denied" comes from a folder we may not write to, and also
+        // from a lock file its holder has closed while another program (a
+        // scanner) still has it open: pending deletion, it still stands in
+        // the listing, and it is held as long as it does.
         bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
                      error == ERROR_SHARING_VIOLATION ||
-                     (error == ERROR_ACCESS_DENIED && GetAttributes(path).has_value());
-        if (!taken || GetTickCount() - start >= timeoutMs) {
-            return std::nullopt;
+                     (error == ERROR_ACCESS_DENIED && !ListEntries(path).entries.empty());
+        if (!taken) {
+            return handle.Why();
+        }
+        if (MonotonicMs() - start >= timeoutMs) {
+            return Failure{ERROR_TIMEOUT, "wait for the lock", path};
         }
         // A live holder keeps the file open without sharing, so it cannot be
         // deleted; one that can is an orphan (the system stopped before it
         // could remove it) and would otherwise lock the archive for good.
         if (error != ERROR_FILE_EXISTS || !RemoveFile(path)) {
-            Sleep(50);
+            SleepMs(50);
         }
     }
 }
 
 std::string FormatFileTime(std::uint64_t utcFileTime) {
-    FILETIME utc{static_cast<DWORD>(utcFileTime), static_cast<DWORD>(utcFileTime >> 32)};
+    FILETIME utc = ToFileTime(utcFileTime);
     FILETIME local;
     SYSTEMTIME fields;
     wchar_t date[64] = L"";
@@ -381,10 +586,86 @@ std::string GetExeFilePath() {
         }
         if (length < path.size()) {
             path.resize(length);
-            return Narrow(path.c_str());
+            return Narrow(path);
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::uint64_t MonotonicMs() {
+    return GetTickCount64();
+}
+
+void SleepMs(unsigned ms) {
+    Sleep(ms);
+}
+
+unsigned ProcessorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+namespace {
+
+struct ThreadWork {
+    const std::function<void(unsigned)>* work;
+    unsigned index;
+};
+
+DWORD WINAPI RunThread(void* parameter) {
+    auto* job = static_cast<ThreadWork*>(parameter);
+    (*job->work)(job->index);
+    return 0;
+}
+
+} // namespace
+
+void RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
+    std::vector<ThreadWork> jobs(count);
+    std::vector<HANDLE> threads;
+    for (unsigned i = 1; i < count; ++i) {
+        jobs[i] = ThreadWork{&work, i};
+        HANDLE thread = CreateThread(nullptr, 0, RunThread, &jobs[i], 0, nullptr);
+        if (thread == nullptr) {
+            work(i); // no thread to be had: done here instead
+        } else {
+            threads.push_back(thread);
+        }
+    }
+    if (count > 0) {
+        work(0);
+    }
+    for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+}
+
+struct Mutex::Impl {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+void Mutex::Lock() {
+    AcquireSRWLockExclusive(&impl_->lock);
+}
+void Mutex::Unlock() {
+    ReleaseSRWLockExclusive(&impl_->lock);
+}
+
+struct ConditionVariable::Impl {
+    CONDITION_VARIABLE variable = CONDITION_VARIABLE_INIT;
+};
+
+ConditionVariable::ConditionVariable() : impl_(std::make_unique<Impl>()) {}
+ConditionVariable::~ConditionVariable() = default;
+void ConditionVariable::Wait(Mutex& mutex) {
+    SleepConditionVariableSRW(&impl_->variable, &mutex.impl_->lock, INFINITE, 0);
+}
+void ConditionVariable::WakeAll() {
+    WakeAllConditionVariable(&impl_->variable);
 }
 
 } // namespace kelzar::sys

@@ -1,17 +1,21 @@
-// The program's narrow window onto the system: files, folders, the command
-// line. Every text crossing it is UTF-8; the Windows implementation
+// The program's narrow window onto the system: files, folders, threads, the
+// command line. Every text crossing it is UTF-8; the Windows implementation
 // (system.cpp) converts to UTF-16 right at each call and uses the
 // wide-character API, so names outside the ANSI code page and paths of any
-// length are handled as Windows has them. Nothing above this layer calls the
-// system itself, and this header needs no system header: the native unit
-// tests link a POSIX implementation of it instead.
+// length are handled as Windows has them. A call that fails says why: the
+// system's error code and the path, in a Failure. Nothing above this layer
+// calls the system itself, and this header needs no system header: the
+// native unit tests link a POSIX implementation of it instead.
 #pragma once
 
 #include "common/calendar_time.h"
+#include "common/result.h"
 #include "win32/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +31,15 @@ constexpr std::uint32_t kAttributeDirectory = 0x10;
 // say) may ever wait for a click in a batch job.
 void PrepareProcess();
 
+// A line for whoever debugs the program (a debugger, or Wine's debugstr
+// channel in the tests); never shown to a user.
+void DebugLog(const std::string& line);
+
+// Whether the failure is one that another program's brief hold on a file
+// causes (a sharing violation, a lock, an open handle that stops a rename):
+// worth trying again after a pause, unlike every other failure.
+bool IsTransientHold(const Failure& failure);
+
 struct DirEntry {
     std::string name;
     std::uint32_t attributes = 0;
@@ -39,10 +52,10 @@ struct DirEntry {
 
 struct Listing {
     std::vector<DirEntry> entries; // in the order the system lists them
-    // The folder could not be searched (missing names aside: a folder that
-    // does not exist, no access, a broken path), or the search broke off
-    // part-way: entries may be missing.
-    bool failed = false;
+    // Set when the folder could not be searched (missing names aside: a
+    // folder that does not exist, no access, a broken path), or the search
+    // broke off part-way: entries may be missing.
+    std::optional<Failure> failure;
 };
 
 // What the system's directory search reports for a pattern whose last
@@ -57,7 +70,14 @@ struct FileId {
 };
 
 // Of a file or a folder, through any links on the way.
-std::optional<FileId> GetFileId(const std::string& path);
+Result<FileId> GetFileId(const std::string& path);
+
+// The last component of an existing path as the file system names it: its
+// long form (not an 8.3 alias), without the trailing dots and spaces the
+// system drops, upper-cased as the file system compares names. For a path
+// that does not exist yet, the same of the name as given. Two spellings of
+// one file in one folder give the same text.
+Result<std::string> CanonicalName(const std::string& path);
 
 struct FileHandleTraits {
     using Handle = void*;
@@ -70,50 +90,69 @@ using UniqueFile = UniqueResource<FileHandleTraits>;
 // and deleting.
 class InputFile {
   public:
-    static std::optional<InputFile> Open(const std::string& path);
+    static Result<InputFile> Open(const std::string& path);
 
-    // Bytes read (0 at the end), or nothing when the read failed.
-    std::optional<std::size_t> Read(void* buffer, std::size_t size);
+    // Bytes read (0 at the end).
+    Result<std::size_t> Read(void* buffer, std::size_t size);
     std::uint64_t Size() const { return size_; }
     FileId Id() const { return id_; }
     // The last-write time in the local time of this run.
     CalendarTime LastWriteLocal() const { return lastWriteLocal_; }
+    const std::string& Path() const { return path_; }
 
   private:
-    explicit InputFile(UniqueFile handle) : handle_(std::move(handle)) {}
+    InputFile(UniqueFile handle, std::string path)
+        : handle_(std::move(handle)), path_(std::move(path)) {}
     UniqueFile handle_;
+    std::string path_;
     std::uint64_t size_ = 0;
     FileId id_;
     CalendarTime lastWriteLocal_;
 };
 
-// A file read and written at positions of its own choosing: an archive.
+// A file read and written at positions of its own choosing: an archive. It
+// remembers the first of its calls that failed, so that whoever finds the
+// archive broken can say why.
 class RandomAccessFile {
   public:
     // An existing archive, for reading; others may read it too, and rename or
     // delete it, but not write it meanwhile.
-    static std::optional<RandomAccessFile> OpenForReading(const std::string& path);
+    static Result<RandomAccessFile> OpenForReading(const std::string& path);
 
-    std::optional<std::size_t> Read(void* buffer, std::size_t size);
-    // All of the bytes, or false.
-    bool Write(const void* data, std::size_t size);
-    bool SeekTo(std::uint64_t offset);
-    std::optional<std::uint64_t> Position() const;
-    std::optional<std::uint64_t> Size() const;
-    std::optional<FileId> Id() const;
-    // Attributes set through the handle, so that nothing else has to open
-    // the file meanwhile.
-    bool SetAttributes(std::uint32_t attributes);
+    RandomAccessFile(UniqueFile handle, std::string path)
+        : handle_(std::move(handle)), path_(std::move(path)) {}
+
+    Result<std::size_t> Read(void* buffer, std::size_t size);
+    // All of `size` bytes at `offset`, whatever the position; other threads
+    // may read at the same time.
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // All of the bytes, or a failure.
+    Status Write(const void* data, std::size_t size);
+    Status SeekTo(std::uint64_t offset);
+    Result<std::uint64_t> Position() const;
+    Result<std::uint64_t> Size() const;
+    Result<FileId> Id() const;
+    // Attributes and, when given, the creation time (a FILETIME), set through
+    // the handle, so that nothing else has to open the file meanwhile.
+    Status SetBasicInfo(std::uint32_t attributes, std::optional<std::uint64_t> creationUtc);
+    // The access rules the file at `path` has of its own (not inherited from
+    // its folder), given to this file; nothing is done when it has none.
+    Status TakeExplicitAccessOf(const std::string& path);
     // Every byte written so far on the disk.
-    bool FlushToDisk();
+    Status FlushToDisk();
     // Closing can fail (the last cached bytes are written then).
-    bool Close() { return handle_.Reset(); }
+    Status Close();
     bool IsOpen() const { return handle_.Valid(); }
-
-    explicit RandomAccessFile(UniqueFile handle) : handle_(std::move(handle)) {}
+    const std::string& Path() const { return path_; }
+    // The first failure of any call on this file.
+    const std::optional<Failure>& FirstFailure() const { return firstFailure_; }
 
   private:
+    Failure Remember(Failure failure) const;
+
     UniqueFile handle_;
+    std::string path_;
+    mutable std::optional<Failure> firstFailure_;
 };
 
 // A new, empty file whose name is prefix, a unique part and suffix, with the
@@ -122,25 +161,27 @@ struct NewFile {
     std::string name;
     RandomAccessFile file;
 };
-std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
-                                        std::uint32_t attributes);
+Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                 std::uint32_t attributes);
 
-// Attributes of an existing path; nothing when it does not exist.
-std::optional<std::uint32_t> GetAttributes(const std::string& path);
-bool SetAttributes(const std::string& path, std::uint32_t attributes);
+// Attributes of an existing path.
+Result<std::uint32_t> GetAttributes(const std::string& path);
+Status SetAttributes(const std::string& path, std::uint32_t attributes);
+// The creation time of an existing file (a FILETIME).
+Result<std::uint64_t> GetCreationTime(const std::string& path);
 // Puts from in the place of to in one step, replacing what stood there.
-bool MoveOver(const std::string& from, const std::string& to);
+Status MoveOver(const std::string& from, const std::string& to);
 // Gives from the name to, only when nothing stands under that name yet (in
-// any letter case); false when something does or the move failed.
-bool MoveToFreeName(const std::string& from, const std::string& to);
-bool RemoveFile(const std::string& path);
+// any letter case).
+Status MoveToFreeName(const std::string& from, const std::string& to);
+Status RemoveFile(const std::string& path);
 
 // A lock file held open without sharing; the system deletes it when the
 // holder closes it or dies.
 class LockFile {
   public:
-    // Waits up to timeoutMs for the lock; nothing when it stays taken.
-    static std::optional<LockFile> Acquire(const std::string& path, unsigned timeoutMs);
+    // Waits up to timeoutMs for the lock; the failure says why it was not had.
+    static Result<LockFile> Acquire(const std::string& path, unsigned timeoutMs);
     FileId Id() const { return id_; }
 
   private:
@@ -159,5 +200,54 @@ std::optional<std::string> ToAnsiExactly(const std::string& name);
 
 std::string GetCommandLineText();
 std::string GetExeFilePath();
+
+// Time and threads.
+std::uint64_t MonotonicMs();
+void SleepMs(unsigned ms);
+unsigned ProcessorCount();
+// Runs work(0) to work(count - 1), each on a thread of its own (work(0) on
+// the calling thread), and returns when all have.
+void RunInParallel(unsigned count, const std::function<void(unsigned)>& work);
+
+class Mutex {
+  public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void Lock();
+    void Unlock();
+
+  private:
+    friend class ConditionVariable;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+class MutexLock {
+  public:
+    explicit MutexLock(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+    ~MutexLock() { mutex_.Unlock(); }
+    MutexLock(const MutexLock&) = delete;
+    MutexLock& operator=(const MutexLock&) = delete;
+
+  private:
+    Mutex& mutex_;
+};
+
+class ConditionVariable {
+  public:
+    ConditionVariable();
+    ~ConditionVariable();
+    ConditionVariable(const ConditionVariable&) = delete;
+    ConditionVariable& operator=(const ConditionVariable&) = delete;
+    // Waits, with `mutex` locked by the caller, until woken (or spuriously).
+    void Wait(Mutex& mutex);
+    void WakeAll();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 } // namespace kelzar::sys

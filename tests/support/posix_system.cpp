@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <map>
@@ -29,7 +30,11 @@ struct Controls {
     std::mutex mutex;
     std::map<std::string, std::size_t> listingFailsAfter;
     std::map<std::string, std::uint64_t> readsFailAfter;
-    std::set<std::string> movesFailOnto;
+    struct MoveFault {
+        std::uint32_t code;
+        std::uint64_t untilMs; // monotonic time; the largest value for good
+    };
+    std::map<std::string, MoveFault> movesFailOnto;
     std::uint64_t writesLeft = UINT64_MAX;
     std::map<std::string, std::uint32_t> attributes; // hidden and system bits by path
     std::map<int, std::string> paths;                // what each open descriptor names
@@ -111,28 +116,34 @@ int OpenTracked(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-std::optional<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
+Failure Errno(const char* operation, const std::string& path) {
+    return Failure{static_cast<std::uint32_t>(errno), operation, path};
+}
+
+Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
+    std::string path;
     {
         std::lock_guard lock(Get().mutex);
-        auto fails = Get().readsFailAfter.find(Get().paths[fd]);
+        path = Get().paths[fd];
+        auto fails = Get().readsFailAfter.find(path);
         if (fails != Get().readsFailAfter.end()) {
             std::uint64_t left = fails->second - std::min(fails->second, Get().readSoFar[fd]);
             if (left == 0) {
-                return std::nullopt;
+                return Failure{EIO, "read", path};
             }
             size = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
         }
     }
     ssize_t got = read(fd, buffer, size);
     if (got < 0) {
-        return std::nullopt;
+        return Errno("read", path);
     }
     std::lock_guard lock(Get().mutex);
     Get().readSoFar[fd] += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got);
 }
 
-std::optional<sys::FileId> IdOf(const struct stat& status) {
+sys::FileId IdOf(const struct stat& status) {
     return sys::FileId{static_cast<std::uint64_t>(status.st_dev),
                        static_cast<std::uint64_t>(status.st_ino)};
 }
@@ -155,9 +166,15 @@ void FailReadsAfter(const std::string& path, std::uint64_t bytes) {
     Get().readsFailAfter[path] = bytes;
 }
 
-void FailMovesOnto(const std::string& to) {
+void FailMovesOnto(const std::string& to, std::uint32_t code) {
     std::lock_guard lock(Get().mutex);
-    Get().movesFailOnto.insert(to);
+    Get().movesFailOnto[to] = {code, UINT64_MAX};
+}
+
+void HoldAgainstMovesFor(const std::string& to, unsigned ms) {
+    std::uint64_t until = sys::MonotonicMs() + ms;
+    std::lock_guard lock(Get().mutex);
+    Get().movesFailOnto[to] = {EBUSY, until};
 }
 
 void FailWritesAfter(std::uint64_t bytes) {
@@ -201,6 +218,12 @@ bool FileHandleTraits::Close(Handle handle) {
 
 void PrepareProcess() {}
 
+void DebugLog(const std::string&) {}
+
+bool IsTransientHold(const Failure& failure) {
+    return failure.code == EBUSY || failure.code == ETXTBSY;
+}
+
 Listing ListEntries(const std::string& pattern) {
     std::string path = Posix(pattern);
     std::size_t slash = path.find_last_of('/');
@@ -209,7 +232,7 @@ Listing ListEntries(const std::string& pattern) {
     Listing listing;
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) {
-        listing.failed = true;
+        listing.failure = Errno("list", pattern);
         return listing;
     }
     std::vector<std::string> found;
@@ -231,7 +254,7 @@ Listing ListEntries(const std::string& pattern) {
     }
     for (const std::string& name : found) {
         if (listing.entries.size() == limit) {
-            listing.failed = true;
+            listing.failure = Failure{EIO, "list to the end", pattern};
             break;
         }
         struct stat status {};
@@ -246,51 +269,95 @@ Listing ListEntries(const std::string& pattern) {
     return listing;
 }
 
-std::optional<FileId> GetFileId(const std::string& path) {
+Result<FileId> GetFileId(const std::string& path) {
     struct stat status {};
-    return stat(Posix(path).c_str(), &status) == 0 ? IdOf(status) : std::nullopt;
+    if (stat(Posix(path).c_str(), &status) != 0) {
+        return Errno("identify", path);
+    }
+    return IdOf(status);
 }
 
-std::optional<InputFile> InputFile::Open(const std::string& path) {
+Result<std::string> CanonicalName(const std::string& path) {
+    std::string name = NameOf(Posix(path));
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+        name.pop_back();
+    }
+    if (name.empty()) {
+        return Failure{EINVAL, "resolve", path};
+    }
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    return name;
+}
+
+Result<InputFile> InputFile::Open(const std::string& path) {
     std::string posixPath = Posix(path);
     struct stat status {};
-    if (stat(posixPath.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
-        return std::nullopt;
+    if (stat(posixPath.c_str(), &status) != 0) {
+        return Errno("open", path);
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return Failure{EISDIR, "open", path};
     }
     int fd = OpenTracked(posixPath, O_RDONLY);
     if (fd < 0) {
-        return std::nullopt;
+        return Errno("open", path);
     }
-    InputFile file{UniqueFile(ToHandle(fd))};
+    InputFile file{UniqueFile(ToHandle(fd)), path};
     fstat(fd, &status);
     file.size_ = static_cast<std::uint64_t>(status.st_size);
-    file.id_ = *IdOf(status);
+    file.id_ = IdOf(status);
     file.lastWriteLocal_ = LocalCalendar(status.st_mtim.tv_sec);
     return file;
 }
 
-std::optional<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
+Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
     return ReadTracked(Fd(handle_.Get()), buffer, size);
 }
 
-std::optional<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& path) {
+Failure RandomAccessFile::Remember(Failure failure) const {
+    if (!firstFailure_) {
+        firstFailure_ = failure;
+    }
+    return failure;
+}
+
+Result<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& path) {
     int fd = OpenTracked(Posix(path), O_RDONLY);
     if (fd < 0) {
-        return std::nullopt;
+        return Errno("open", path);
     }
-    return RandomAccessFile(UniqueFile(ToHandle(fd)));
+    return RandomAccessFile(UniqueFile(ToHandle(fd)), path);
 }
 
-std::optional<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
-    return ReadTracked(Fd(handle_.Get()), buffer, size);
+Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
+    auto read = ReadTracked(Fd(handle_.Get()), buffer, size);
+    if (!read) {
+        return Remember(read.Why());
+    }
+    return read;
 }
 
-bool RandomAccessFile::Write(const void* data, std::size_t size) {
+Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        ssize_t got = pread(Fd(handle_.Get()), bytes, size, static_cast<off_t>(offset));
+        if (got <= 0) {
+            return Remember(got < 0 ? Errno("read back", path_) : Failure{0, "read back", path_});
+        }
+        bytes += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return Status::Done();
+}
+
+Status RandomAccessFile::Write(const void* data, std::size_t size) {
     {
         std::lock_guard lock(Get().mutex);
         if (Get().writesLeft < size) {
             Get().writesLeft = 0;
-            return false;
+            return Remember(Failure{ENOSPC, "write", path_});
         }
         if (Get().writesLeft != UINT64_MAX) {
             Get().writesLeft -= size;
@@ -300,51 +367,70 @@ bool RandomAccessFile::Write(const void* data, std::size_t size) {
     while (size > 0) {
         ssize_t written = write(Fd(handle_.Get()), bytes, size);
         if (written <= 0) {
-            return false;
+            return Remember(Errno("write", path_));
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return Status::Done();
 }
 
-bool RandomAccessFile::SeekTo(std::uint64_t offset) {
-    return lseek(Fd(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) >= 0;
+Status RandomAccessFile::SeekTo(std::uint64_t offset) {
+    if (lseek(Fd(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        return Remember(Errno("seek in", path_));
+    }
+    return Status::Done();
 }
 
-std::optional<std::uint64_t> RandomAccessFile::Position() const {
+Result<std::uint64_t> RandomAccessFile::Position() const {
     off_t at = lseek(Fd(handle_.Get()), 0, SEEK_CUR);
-    return at < 0 ? std::nullopt : std::optional<std::uint64_t>(static_cast<std::uint64_t>(at));
+    if (at < 0) {
+        return Remember(Errno("seek in", path_));
+    }
+    return static_cast<std::uint64_t>(at);
 }
 
-std::optional<std::uint64_t> RandomAccessFile::Size() const {
+Result<std::uint64_t> RandomAccessFile::Size() const {
     struct stat status {};
     if (fstat(Fd(handle_.Get()), &status) != 0) {
-        return std::nullopt;
+        return Remember(Errno("read the size of", path_));
     }
     return static_cast<std::uint64_t>(status.st_size);
 }
 
-std::optional<FileId> RandomAccessFile::Id() const {
+Result<FileId> RandomAccessFile::Id() const {
     struct stat status {};
-    return fstat(Fd(handle_.Get()), &status) == 0 ? IdOf(status) : std::nullopt;
-}
-
-bool RandomAccessFile::SetAttributes(std::uint32_t attributes) {
-    std::string path;
-    {
-        std::lock_guard lock(Get().mutex);
-        path = Get().paths[Fd(handle_.Get())];
+    if (fstat(Fd(handle_.Get()), &status) != 0) {
+        return Errno("identify", path_);
     }
-    return sys::SetAttributes(path, attributes);
+    return IdOf(status);
 }
 
-bool RandomAccessFile::FlushToDisk() {
-    return fsync(Fd(handle_.Get())) == 0;
+Status RandomAccessFile::SetBasicInfo(std::uint32_t attributes, std::optional<std::uint64_t>) {
+    Status set = sys::SetAttributes(path_, attributes);
+    return set ? set : Status(Remember(set.Why()));
 }
 
-std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
-                                        std::uint32_t attributes) {
+Status RandomAccessFile::TakeExplicitAccessOf(const std::string&) {
+    return Status::Done(); // POSIX modes are not access rules of the Windows kind
+}
+
+Status RandomAccessFile::FlushToDisk() {
+    if (fsync(Fd(handle_.Get())) != 0) {
+        return Remember(Errno("flush", path_));
+    }
+    return Status::Done();
+}
+
+Status RandomAccessFile::Close() {
+    if (!handle_.Reset()) {
+        return Remember(Errno("close", path_));
+    }
+    return Status::Done();
+}
+
+Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& suffix,
+                                 std::uint32_t attributes) {
     static unsigned serial = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name =
@@ -352,51 +438,60 @@ std::optional<NewFile> CreateUniqueFile(const std::string& prefix, const std::st
         int fd = OpenTracked(Posix(name), O_RDWR | O_CREAT | O_EXCL, 0644);
         if (fd >= 0) {
             SetAttributes(name, attributes);
-            return NewFile{name, RandomAccessFile(UniqueFile(ToHandle(fd)))};
+            return NewFile{name, RandomAccessFile(UniqueFile(ToHandle(fd)), name)};
         }
         if (errno != EEXIST) {
-            return std::nullopt;
+            return Errno("create", name);
         }
     }
-    return std::nullopt;
+    return Failure{EEXIST, "create", prefix};
 }
 
-std::optional<std::uint32_t> GetAttributes(const std::string& path) {
+Result<std::uint32_t> GetAttributes(const std::string& path) {
     std::string posixPath = Posix(path);
     struct stat status {};
     if (stat(posixPath.c_str(), &status) != 0) {
-        return std::nullopt;
+        return Errno("read the attributes of", path);
     }
     return AttributesOf(posixPath, status);
 }
 
-bool SetAttributes(const std::string& path, std::uint32_t attributes) {
+Status SetAttributes(const std::string& path, std::uint32_t attributes) {
     std::string posixPath = Posix(path);
     struct stat status {};
     if (stat(posixPath.c_str(), &status) != 0) {
-        return false;
+        return Errno("set the attributes of", path);
     }
     mode_t mode = (attributes & kAttributeReadOnly) != 0 ? (status.st_mode & ~0222)
                                                          : (status.st_mode | S_IWUSR);
     if (chmod(posixPath.c_str(), mode) != 0) {
-        return false;
+        return Errno("set the attributes of", path);
     }
     std::lock_guard lock(Get().mutex);
     Get().attributes[posixPath] = attributes & (kAttributeHidden | kAttributeSystem);
-    return true;
+    return Status::Done();
 }
 
-bool MoveOver(const std::string& from, const std::string& to) {
+Result<std::uint64_t> GetCreationTime(const std::string& path) {
+    struct stat status {};
+    if (stat(Posix(path).c_str(), &status) != 0) {
+        return Errno("read the times of", path);
+    }
+    return ToFileTime(status.st_ctim);
+}
+
+Status MoveOver(const std::string& from, const std::string& to) {
     std::string source = Posix(from);
     std::string target = Posix(to);
     {
         std::lock_guard lock(Get().mutex);
-        if (Get().movesFailOnto.count(target) != 0) {
-            return false;
+        auto fails = Get().movesFailOnto.find(target);
+        if (fails != Get().movesFailOnto.end() && MonotonicMs() < fails->second.untilMs) {
+            return Failure{fails->second.code, "replace", to};
         }
     }
     if (rename(source.c_str(), target.c_str()) != 0) {
-        return false;
+        return Errno("replace", to);
     }
     std::lock_guard lock(Get().mutex);
     auto attributes = Get().attributes.extract(source);
@@ -405,24 +500,27 @@ bool MoveOver(const std::string& from, const std::string& to) {
         attributes.key() = target;
         Get().attributes.insert(std::move(attributes));
     }
-    return true;
+    return Status::Done();
 }
 
-bool MoveToFreeName(const std::string& from, const std::string& to) {
+Status MoveToFreeName(const std::string& from, const std::string& to) {
     std::string source = Posix(from);
     std::string target = Posix(to);
     if (link(source.c_str(), target.c_str()) != 0) {
-        return false;
+        return Errno("rename to", to);
     }
     unlink(source.c_str());
-    return true;
+    return Status::Done();
 }
 
-bool RemoveFile(const std::string& path) {
-    return unlink(Posix(path).c_str()) == 0;
+Status RemoveFile(const std::string& path) {
+    if (unlink(Posix(path).c_str()) != 0) {
+        return Errno("delete", path);
+    }
+    return Status::Done();
 }
 
-std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
+Result<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) {
     std::string posixPath = Posix(path);
     for (unsigned waited = 0;; waited += 50) {
         int fd = OpenTracked(posixPath, O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -435,7 +533,7 @@ std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned time
             struct stat status {};
             fstat(fd, &status);
             LockFile file{UniqueFile(ToHandle(fd))};
-            file.id_ = *IdOf(status);
+            file.id_ = IdOf(status);
             return file;
         }
         // A file nobody holds locked is an orphan and goes.
@@ -449,7 +547,7 @@ std::optional<LockFile> LockFile::Acquire(const std::string& path, unsigned time
             close(existing);
         }
         if (waited >= timeoutMs) {
-            return std::nullopt;
+            return Failure{ETIMEDOUT, "wait for the lock", path};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -477,6 +575,59 @@ std::optional<std::string> ToAnsiExactly(const std::string& name) {
 
 std::string GetCommandLineText() {
     return {};
+}
+
+std::uint64_t MonotonicMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+void SleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+unsigned ProcessorCount() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < count; ++i) {
+        threads.emplace_back(work, i);
+    }
+    if (count > 0) {
+        work(0);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+struct Mutex::Impl {
+    std::mutex mutex;
+};
+
+Mutex::Mutex() : impl_(std::make_unique<Impl>()) {}
+Mutex::~Mutex() = default;
+void Mutex::Lock() {
+    impl_->mutex.lock();
+}
+void Mutex::Unlock() {
+    impl_->mutex.unlock();
+}
+
+struct ConditionVariable::Impl {
+    std::condition_variable_any variable;
+};
+
+ConditionVariable::ConditionVariable() : impl_(std::make_unique<Impl>()) {}
+ConditionVariable::~ConditionVariable() = default;
+void ConditionVariable::Wait(Mutex& mutex) {
+    impl_->variable.wait(mutex.impl_->mutex);
+}
+void ConditionVariable::WakeAll() {
+    impl_->variable.notify_all();
 }
 
 std::string GetExeFilePath() {

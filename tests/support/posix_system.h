@@ -22,8 +22,13 @@ void FailListingAfter(const std::string& folder, std::size_t entries);
 // Reads of the file `path` fail once `bytes` bytes of it have been read.
 void FailReadsAfter(const std::string& path, std::uint64_t bytes);
 
-// Moves that would replace `to` fail.
-void FailMovesOnto(const std::string& to);
+// Moves that would replace `to` fail with the error `code` (by default a
+// lasting one, EACCES; EBUSY counts as another program's brief hold).
+void FailMovesOnto(const std::string& to, std::uint32_t code = 13);
+
+// Moves onto `to` fail as held by another program until `ms` milliseconds
+// from now have passed.
+void HoldAgainstMovesFor(const std::string& to, unsigned ms);
 
 // Writes fail once `bytes` more bytes have been written, in any file: a
 // full disk.

@@ -4,6 +4,7 @@
 // back with minizip's own reader.
 #include "archive/zip_files_flat.h"
 #include "archive/zip_files_with_paths.h"
+#include "common/text.h"
 #include "posix_system.h"
 #include "scratch.h"
 #include "win32/system.h"
@@ -12,6 +13,8 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,7 +57,15 @@ class BuildTest : public ::testing::Test {
         return found;
     }
 
+    int Flat(const std::string& archive, const std::string& pattern) {
+        return ZipFilesFlat(archive, pattern, report);
+    }
+    int WithPaths(const std::string& archive, const std::string& pattern) {
+        return ZipFilesWithPaths(archive, pattern, report);
+    }
+
     ScratchFolder scratch;
+    RunReport report;
 };
 
 TEST_F(BuildTest, NamesAreStoredInTheAnsiCodePageOrFlaggedUtf8) {
@@ -62,7 +73,7 @@ TEST_F(BuildTest, NamesAreStoredInTheAnsiCodePageOrFlaggedUtf8) {
     scratch.Write("src/caf\xC3\xA9.txt", "latin");                                 // café
     scratch.Write("src/\xD0\xBE\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt", "cyrillic"); // отчёт
     scratch.Write("src/\xEF\xBD\x81.txt", "fullwidth");                            // ａ
-    EXPECT_GT(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0);
+    EXPECT_GT(Flat(Path("out.zip"), Path("src/*.txt")), 0);
 
     std::map<std::string, ReadEntry> entries = Entries("out.zip");
     ASSERT_EQ(entries.size(), 4u);
@@ -77,7 +88,7 @@ TEST_F(BuildTest, NamesAreStoredInTheAnsiCodePageOrFlaggedUtf8) {
 TEST_F(BuildTest, ANameThatIsNotUnicodeIsLeftOutAndReported) {
     scratch.Write("src/good.txt", "good");
     scratch.Write("src/lone\xED\xA0\xBD.txt", "a lone surrogate in its name");
-    EXPECT_EQ(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0) << "the run must report it";
+    EXPECT_EQ(Flat(Path("out.zip"), Path("src/*.txt")), 0) << "the run must report it";
     std::map<std::string, ReadEntry> entries = Entries("out.zip");
     ASSERT_EQ(entries.size(), 1u) << "the others are still archived";
     EXPECT_EQ(entries.begin()->first, "good.txt");
@@ -96,7 +107,7 @@ TEST_P(FailingReads, LeaveTheFileOutAndNoBrokenEntry) {
     scratch.Write("src/c.txt", std::string(70'000, 'c'));
     posix::FailReadsAfter(bad, GetParam().readableBytes);
 
-    EXPECT_EQ(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0) << GetParam().what;
+    EXPECT_EQ(Flat(Path("out.zip"), Path("src/*.txt")), 0) << GetParam().what;
     std::map<std::string, ReadEntry> entries = Entries("out.zip");
     EXPECT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries.at("a.txt").data, std::string(50'000, 'a'));
@@ -131,13 +142,13 @@ class FailedRun : public BuildTest, public ::testing::WithParamInterface<DiskFul
 TEST_P(FailedRun, LeavesTheOldArchiveAndNothingElse) {
     scratch.Write("src/a.txt", Incompressible(100'000));
     scratch.Write("src/b.txt", "b");
-    ASSERT_GT(ZipFilesFlat(Path("measure.zip"), Path("src/*.txt")), 0);
+    ASSERT_GT(Flat(Path("measure.zip"), Path("src/*.txt")), 0);
     auto size = static_cast<double>(ReadFile(Path("measure.zip")).size());
     std::string old = scratch.Write("out.zip", "an old archive that must survive");
 
     posix::FailWritesAfter(static_cast<std::uint64_t>(size * GetParam().fraction -
                                                       static_cast<double>(GetParam().fromEnd)));
-    EXPECT_EQ(ZipFilesFlat(old, Path("src/*.txt")), 0) << GetParam().where;
+    EXPECT_EQ(Flat(old, Path("src/*.txt")), 0) << GetParam().where;
     EXPECT_EQ(ReadFile(old), "an old archive that must survive") << GetParam().where;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << GetParam().where;
 }
@@ -154,16 +165,16 @@ TEST_F(BuildTest, AFailedMoveLeavesTheOldArchive) {
     std::string old = scratch.Write("out.zip", "old");
     scratch.Write("src/a.txt", "a");
     posix::FailMovesOnto(old);
-    EXPECT_EQ(ZipFilesFlat(old, Path("src/*.txt")), 0);
+    EXPECT_EQ(Flat(old, Path("src/*.txt")), 0);
     EXPECT_EQ(ReadFile(old), "old");
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(BuildTest, TheArchiveNeverHoldsItselfOrItsBookkeeping) {
     scratch.Write("a.txt", "a");
-    ASSERT_GT(ZipFilesFlat(Path("out.zip"), Path("*.*")), 0);
+    ASSERT_GT(Flat(Path("out.zip"), Path("*.*")), 0);
     // Again, with the archive and its lock and temporary in the listed folder.
-    ASSERT_GT(ZipFilesFlat(Path("out.zip"), Path("*.*")), 0);
+    ASSERT_GT(Flat(Path("out.zip"), Path("*.*")), 0);
     std::map<std::string, ReadEntry> entries = Entries("out.zip");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries.begin()->first, "a.txt");
@@ -173,17 +184,18 @@ TEST_F(BuildTest, TargetsThatMustNotBeWrittenAreRefused) {
     scratch.Write("src/a.txt", "a");
     std::string readOnly = scratch.Write("ro.zip", "read-only");
     ASSERT_TRUE(sys::SetAttributes(readOnly, sys::kAttributeReadOnly));
-    EXPECT_EQ(ZipFilesFlat(readOnly, Path("src/*.txt")), 0);
+    EXPECT_EQ(Flat(readOnly, Path("src/*.txt")), 0);
     EXPECT_EQ(ReadFile(readOnly), "read-only");
-    EXPECT_EQ(ZipFilesWithPaths(Path("w*.zip"), Path("src/*.txt")), 0)
-        << "a wildcard names no one archive";
+    EXPECT_EQ(WithPaths(Path("w*.zip"), Path("src/*.txt")), 0) << "a wildcard names no one archive";
     EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"ro.zip", "src/a.txt"}));
 }
 
 TEST_F(BuildTest, AnOrphanedLockDoesNotLockTheArchiveForGood) {
-    scratch.Write("out.zip.~kzlock", ""); // left by a system that stopped, held by nobody
+    // Left by a system that stopped, held by nobody; named by the digest of
+    // the archive's canonical name (upper-cased by the POSIX stand-in).
+    scratch.Write(".~kz" + HexDigest("OUT.ZIP") + ".lock", "");
     scratch.Write("src/a.txt", "a");
-    EXPECT_GT(ZipFilesFlat(Path("out.zip"), Path("src/*.txt")), 0);
+    EXPECT_GT(Flat(Path("out.zip"), Path("src/*.txt")), 0);
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
@@ -214,7 +226,7 @@ TEST_F(BuildTest, AnUpdateKeepsTheOldEntriesBeforeTheNewOnes) {
     MakeOldArchive(archive);
     scratch.Write("src/a.txt", "a");
     scratch.Write("src/sub/b.txt", "b");
-    ASSERT_GT(ZipFilesWithPaths(archive, Path("src/*.txt")), 0);
+    ASSERT_GT(WithPaths(archive, Path("src/*.txt")), 0);
 
     std::vector<ReadEntry> entries = ReadArchive(archive);
     std::vector<std::string> names;
@@ -236,8 +248,96 @@ TEST_F(BuildTest, AnUpdateWhoseWalkBrokeOffIsReported) {
     scratch.Write("src/a.txt", "a");
     scratch.Write("src/b.txt", "b");
     posix::FailListingAfter(Path("src"), 1);
-    EXPECT_EQ(ZipFilesWithPaths(Path("out.zip"), Path("src/*.txt")), 0);
+    EXPECT_EQ(WithPaths(Path("out.zip"), Path("src/*.txt")), 0);
     EXPECT_EQ(ReadArchive(Path("out.zip")).size(), 1u) << "what was listed is still archived";
+}
+
+} // namespace
+} // namespace kelzar
+
+namespace kelzar {
+namespace {
+
+// The old archive of MakeOldArchive with one byte of an entry's data flipped.
+std::string DamageEntry(const std::string& archive, const std::string& marker) {
+    std::string bytes = ReadFile(archive);
+    std::size_t at = bytes.find(marker);
+    EXPECT_NE(at, std::string::npos);
+    // Past the local header that follows the name: inside the entry's data.
+    bytes[at + marker.size() + 3] ^= 0x08;
+    std::FILE* out = std::fopen(archive.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    return bytes;
+}
+
+class DamagedOldEntry : public BuildTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DamagedOldEntry, LeavesTheOldArchiveAsItWas) {
+    std::string archive = Path("out.zip");
+    MakeOldArchive(archive);
+    std::string damaged = DamageEntry(archive, GetParam());
+    scratch.Write("src/a.txt", "a");
+    EXPECT_EQ(WithPaths(archive, Path("src/*.txt")), 0)
+        << "damage carried into the new archive would fail every reader";
+    EXPECT_EQ(ReadFile(archive), damaged);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    ASSERT_FALSE(report.Failures().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DamagedOldEntry,
+                         ::testing::Values("old/deflated.txt", "old/stored.txt"));
+
+TEST_F(BuildTest, ABriefHoldOnTheOldArchiveIsWaitedOut) {
+    std::string archive = scratch.Write("out.zip", "old");
+    scratch.Write("src/a.txt", "a");
+    posix::HoldAgainstMovesFor(archive, 400);
+    std::uint64_t start = sys::MonotonicMs();
+    EXPECT_GT(Flat(archive, Path("src/*.txt")), 0);
+    EXPECT_GE(sys::MonotonicMs() - start, 400u) << "the replacement was not tried again";
+    EXPECT_EQ(Entries("out.zip").size(), 1u);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+struct LastingFailure {
+    const char* what;
+    std::uint32_t code;
+    std::uint64_t atLeastMs;
+    std::uint64_t atMostMs;
+};
+
+class FailedReplacement : public BuildTest, public ::testing::WithParamInterface<LastingFailure> {};
+
+TEST_P(FailedReplacement, GivesUpAndLeavesTheOldArchive) {
+    std::string archive = scratch.Write("out.zip", "old");
+    scratch.Write("src/a.txt", "a");
+    posix::FailMovesOnto(archive, GetParam().code);
+    std::uint64_t start = sys::MonotonicMs();
+    EXPECT_EQ(Flat(archive, Path("src/*.txt")), 0);
+    std::uint64_t took = sys::MonotonicMs() - start;
+    EXPECT_GE(took, GetParam().atLeastMs) << GetParam().what;
+    EXPECT_LE(took, GetParam().atMostMs) << GetParam().what;
+    EXPECT_EQ(ReadFile(archive), "old");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    ASSERT_FALSE(report.Failures().empty());
+    EXPECT_EQ(report.Failures().back().code, GetParam().code) << "the cause is kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holds, FailedReplacement,
+    ::testing::Values(LastingFailure{"a hold that outlasts the wait", EBUSY, 5000, 8000},
+                      LastingFailure{"a failure no waiting mends", EACCES, 0, 1000}));
+
+TEST_F(BuildTest, TheReportNamesEachCause) {
+    scratch.Write("src/a.txt", "a");
+    std::string bad = scratch.Write("src/b.txt", std::string(1000, 'b'));
+    posix::FailReadsAfter(bad, 0);
+    EXPECT_EQ(Flat(Path("out.zip"), Path("src/*.txt")), 0);
+    ASSERT_EQ(report.Failures().size(), 1u);
+    EXPECT_EQ(report.Failures()[0].path, bad);
+    EXPECT_EQ(report.Failures()[0].code, static_cast<std::uint32_t>(EIO));
+    EXPECT_EQ(DescribeFailure(report.Failures()[0]),
+              "kelzar: cannot read " + bad + " (error " + std::to_string(EIO) + ")");
 }
 
 } // namespace

@@ -25,7 +25,7 @@ class WalkTest : public ::testing::Test {
         FileList list;
         CollectFiles(ParseFilePattern(scratch.Path() + relativePattern), list);
         if (incomplete != nullptr) {
-            *incomplete = list.incomplete;
+            *incomplete = list.Incomplete();
         }
         std::vector<std::string> paths;
         for (const CollectedFile& file : list.files) {

@@ -1,0 +1,27 @@
+// A build for fault injection: one bit of every archive it writes is wrong,
+// as a fault in the file layer, in minizip or on the disk would make it. The
+// read-back must catch it, so that this build never replaces an archive.
+#include "archive/variant.h"
+
+namespace kelzar::variant {
+
+namespace {
+// Past the first local header of any entry with a short name: in its data.
+constexpr std::uint64_t kFlippedOffset = 100;
+} // namespace
+
+bool VerifiesBeforeCommit() {
+    return true;
+}
+
+bool AltersArchiveWrites() {
+    return true;
+}
+
+void AlterArchiveWrite(std::uint64_t offset, unsigned char* data, std::size_t size) {
+    if (offset <= kFlippedOffset && kFlippedOffset < offset + size) {
+        data[kFlippedOffset - offset] ^= 0x10;
+    }
+}
+
+} // namespace kelzar::variant

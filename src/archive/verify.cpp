@@ -1,0 +1,363 @@
+#include "archive/verify.h"
+
+#include "win32/system.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace kelzar {
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kEndSignature = 0x06054B50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kLocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kPiece = 64 * 1024;
+
+Failure Damaged(const std::string& what) {
+    return Failure{0, "verify: " + what, {}};
+}
+
+std::uint16_t U16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t U32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(U16(p)) | (static_cast<std::uint32_t>(U16(p + 2)) << 16);
+}
+
+std::uint64_t U64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(U32(p)) | (static_cast<std::uint64_t>(U32(p + 4)) << 32);
+}
+
+// Where the central directory lies and how many headers it holds.
+struct Directory {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t entries = 0;
+};
+
+// An entry's header fields as one header records them; 64-bit values come
+// from the Zip64 extra field where the 32-bit ones are saturated.
+struct Header {
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t dosDateTime = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t localOffset = 0;
+    std::string name;
+};
+
+constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
+
+// Which header fields the Zip64 extra field holds, in the format's order.
+struct Zip64Fields {
+    bool uncompressedSize = false;
+    bool compressedSize = false;
+    bool localOffset = false;
+    bool Any() const { return uncompressedSize || compressedSize || localOffset; }
+};
+
+// Reads the Zip64 values of the fields that stand saturated.
+bool ApplyZip64Extra(const unsigned char* extra, std::size_t length, Header& header,
+                     Zip64Fields fields) {
+    while (length >= 4) {
+        std::uint16_t id = U16(extra);
+        std::uint16_t size = U16(extra + 2);
+        if (size + 4u > length) {
+            return false;
+        }
+        if (id == kZip64ExtraId) {
+            const unsigned char* value = extra + 4;
+            std::size_t left = size;
+            auto take = [&](bool present, std::uint64_t& field) {
+                if (!present) {
+                    return true;
+                }
+                if (left < 8) {
+                    return false;
+                }
+                field = U64(value);
+                value += 8;
+                left -= 8;
+                return true;
+            };
+            return take(fields.uncompressedSize, header.uncompressedSize) &&
+                   take(fields.compressedSize, header.compressedSize) &&
+                   take(fields.localOffset, header.localOffset);
+        }
+        extra += size + 4u;
+        length -= size + 4u;
+    }
+    return !fields.Any();
+}
+
+Result<Directory> FindDirectory(const ByteSource& archive) {
+    const std::uint64_t size = archive.Size();
+    // The program writes no archive comment: the end record is the last thing.
+    unsigned char end[kEndSize];
+    if (size < kEndSize || !archive.ReadAt(size - kEndSize, end, kEndSize) ||
+        U32(end) != kEndSignature || U16(end + 20) != 0) {
+        return Damaged("no end record at the end");
+    }
+    Directory directory{U32(end + 16), U32(end + 12), U16(end + 10)};
+    if (U16(end + 10) != U16(end + 8) || U16(end + 4) != 0 || U16(end + 6) != 0) {
+        return Damaged("end record counts disagree");
+    }
+    bool saturated = directory.offset == kSaturated || directory.size == kSaturated ||
+                     directory.entries == 0xFFFF;
+    unsigned char locator[kLocatorSize];
+    bool hasLocator = size >= kEndSize + kLocatorSize &&
+                      archive.ReadAt(size - kEndSize - kLocatorSize, locator, kLocatorSize) &&
+                      U32(locator) == kZip64LocatorSignature;
+    if (hasLocator) {
+        unsigned char record[kZip64EndSize];
+        std::uint64_t at = U64(locator + 8);
+        if (!archive.ReadAt(at, record, kZip64EndSize) || U32(record) != kZip64EndSignature ||
+            at + kZip64EndSize != size - kEndSize - kLocatorSize) {
+            return Damaged("Zip64 end record");
+        }
+        directory = Directory{U64(record + 48), U64(record + 40), U64(record + 32)};
+    } else if (saturated) {
+        return Damaged("saturated end record without Zip64 records");
+    }
+    if (directory.offset > size || directory.size > size - directory.offset) {
+        return Damaged("central directory outside the archive");
+    }
+    return directory;
+}
+
+// Reads the central headers and checks each against what was written.
+Result<std::vector<Header>> ReadCentral(const ByteSource& archive, const Directory& directory,
+                                        const std::vector<WrittenEntry>& expected) {
+    if (directory.entries != expected.size()) {
+        return Damaged("entry count " + std::to_string(directory.entries) + ", written " +
+                       std::to_string(expected.size()));
+    }
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(directory.size));
+    if (!bytes.empty() && !archive.ReadAt(directory.offset, bytes.data(), bytes.size())) {
+        return Damaged("central directory unreadable");
+    }
+    std::vector<Header> headers;
+    headers.reserve(expected.size());
+    std::size_t at = 0;
+    for (const WrittenEntry& want : expected) {
+        if (bytes.size() - at < kCentralSize || U32(&bytes[at]) != kCentralSignature) {
+            return Damaged("central header of " + want.name);
+        }
+        const unsigned char* h = &bytes[at];
+        std::size_t nameLength = U16(h + 28);
+        std::size_t extraLength = U16(h + 30);
+        std::size_t commentLength = U16(h + 32);
+        if (bytes.size() - at - kCentralSize < nameLength + extraLength + commentLength) {
+            return Damaged("central header of " + want.name + " overruns the directory");
+        }
+        Header header{
+            U16(h + 8),  U16(h + 10),
+            U32(h + 12), U32(h + 16),
+            U32(h + 20), U32(h + 24),
+            U32(h + 42), std::string(reinterpret_cast<const char*>(h + kCentralSize), nameLength)};
+        // A central header holds in its Zip64 field just the values that
+        // stand saturated.
+        Zip64Fields fields{header.uncompressedSize == kSaturated,
+                           header.compressedSize == kSaturated, header.localOffset == kSaturated};
+        if (!ApplyZip64Extra(h + kCentralSize + nameLength, extraLength, header, fields)) {
+            return Damaged("Zip64 field of " + want.name);
+        }
+        if (header.name != want.name || (header.flags & 0x800) != want.utf8Flag ||
+            header.method != want.method || header.dosDateTime != want.dosDateTime ||
+            header.crc != want.crc || header.compressedSize != want.compressedSize ||
+            header.uncompressedSize != want.uncompressedSize || (header.flags & 0x9) != 0) {
+            return Damaged("central header of " + want.name + " is not what was written");
+        }
+        headers.push_back(std::move(header));
+        at += kCentralSize + nameLength + extraLength + commentLength;
+    }
+    if (at != bytes.size()) {
+        return Damaged("central directory holds more than was written");
+    }
+    return headers;
+}
+
+// The local header must say what the central one says; returns where the
+// entry's data begins.
+Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const Header& central) {
+    unsigned char h[kLocalSize];
+    if (!archive.ReadAt(central.localOffset, h, kLocalSize) || U32(h) != kLocalSignature) {
+        return Damaged("no local header for " + central.name);
+    }
+    std::size_t nameLength = U16(h + 26);
+    std::size_t extraLength = U16(h + 28);
+    std::vector<unsigned char> rest(nameLength + extraLength);
+    if (!rest.empty() &&
+        !archive.ReadAt(central.localOffset + kLocalSize, rest.data(), rest.size())) {
+        return Damaged("local header of " + central.name + " cut short");
+    }
+    Header local{
+        U16(h + 6),          U16(h + 8),
+        U32(h + 10),         U32(h + 14),
+        U32(h + 18),         U32(h + 22),
+        central.localOffset, std::string(reinterpret_cast<const char*>(rest.data()), nameLength)};
+    // A local header's Zip64 field holds both sizes when either stands
+    // saturated.
+    bool saturated = local.compressedSize == kSaturated || local.uncompressedSize == kSaturated;
+    if (!ApplyZip64Extra(rest.data() + nameLength, extraLength, local,
+                         Zip64Fields{saturated, saturated, false}) ||
+        local.name != central.name || local.flags != central.flags ||
+        local.method != central.method || local.dosDateTime != central.dosDateTime ||
+        local.crc != central.crc || local.compressedSize != central.compressedSize ||
+        local.uncompressedSize != central.uncompressedSize) {
+        return Damaged("local header of " + central.name + " disagrees with the central one");
+    }
+    return central.localOffset + kLocalSize + nameLength + extraLength;
+}
+
+// Reads the entry's data and checks that it yields exactly its size and CRC.
+class DataChecker {
+  public:
+    DataChecker() { ready_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
+    DataChecker(const DataChecker&) = delete;
+    DataChecker& operator=(const DataChecker&) = delete;
+    ~DataChecker() {
+        if (ready_) {
+            inflateEnd(&stream_);
+        }
+    }
+
+    Status Check(const ByteSource& archive, std::uint64_t at, const Header& entry) {
+        crc_ = 0;
+        produced_ = 0;
+        if (entry.method == Z_DEFLATED && (!ready_ || inflateReset(&stream_) != Z_OK)) {
+            return Damaged("inflate");
+        }
+        bool ended = entry.method != Z_DEFLATED;
+        for (std::uint64_t done = 0; done < entry.compressedSize;) {
+            auto piece = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
+            if (!archive.ReadAt(at + done, in_, piece)) {
+                return Damaged("data of " + entry.name + " unreadable");
+            }
+            done += piece;
+            bool ok = entry.method == Z_DEFLATED ? Inflate(piece, ended) : Take(in_, piece);
+            if (!ok || produced_ > entry.uncompressedSize) {
+                return Damaged("data of " + entry.name + " does not inflate to its size");
+            }
+        }
+        if (!ended || produced_ != entry.uncompressedSize || crc_ != entry.crc) {
+            return Damaged("data of " + entry.name + " fails its size or CRC");
+        }
+        return Status::Done();
+    }
+
+  private:
+    bool Take(const unsigned char* data, std::size_t size) {
+        crc_ = static_cast<std::uint32_t>(crc32(crc_, data, static_cast<uInt>(size)));
+        produced_ += size;
+        return true;
+    }
+
+    bool Inflate(std::size_t size, bool& ended) {
+        stream_.next_in = in_;
+        stream_.avail_in = static_cast<uInt>(size);
+        while (stream_.avail_in > 0 && !ended) {
+            stream_.next_out = out_;
+            stream_.avail_out = sizeof out_;
+            int result = inflate(&stream_, Z_NO_FLUSH);
+            if (result != Z_OK && result != Z_STREAM_END) {
+                return false;
+            }
+            Take(out_, sizeof out_ - stream_.avail_out);
+            ended = result == Z_STREAM_END;
+        }
+        // Nothing may follow the end of the stream within the entry.
+        return stream_.avail_in == 0;
+    }
+
+    z_stream stream_{};
+    bool ready_ = false;
+    std::uint32_t crc_ = 0;
+    std::uint64_t produced_ = 0;
+    unsigned char in_[kPiece];
+    unsigned char out_[kPiece];
+};
+
+// Entries are dealt out in runs of consecutive entries of about equal data.
+std::vector<std::size_t> SplitByData(const std::vector<Header>& headers, unsigned parts) {
+    std::uint64_t total = 0;
+    for (const Header& h : headers) {
+        total += h.compressedSize + kLocalSize;
+    }
+    std::vector<std::size_t> starts{0};
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < headers.size() && starts.size() < parts; ++i) {
+        sum += headers[i].compressedSize + kLocalSize;
+        if (sum * parts >= total * starts.size()) {
+            starts.push_back(i + 1);
+        }
+    }
+    starts.push_back(headers.size());
+    return starts;
+}
+
+} // namespace
+
+Status VerifyArchive(const ByteSource& archive, const std::vector<WrittenEntry>& expected,
+                     unsigned workers) {
+    Result<Directory> directory = FindDirectory(archive);
+    if (!directory) {
+        return directory.Why();
+    }
+    Result<std::vector<Header>> headers = ReadCentral(archive, *directory, expected);
+    if (!headers) {
+        return headers.Why();
+    }
+    // Entries lie one after the other, in the order of the directory, before it.
+    for (std::size_t i = 0; i < headers->size(); ++i) {
+        std::uint64_t next =
+            i + 1 < headers->size() ? (*headers)[i + 1].localOffset : directory->offset;
+        if ((*headers)[i].localOffset >= next) {
+            return Damaged("entries out of order at " + (*headers)[i].name);
+        }
+    }
+    std::vector<std::size_t> runs = SplitByData(*headers, std::max(1u, workers));
+    std::vector<Status> outcomes(runs.size() - 1);
+    std::atomic<bool> failed{false};
+    sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
+        auto checker = std::make_unique<DataChecker>();
+        for (std::size_t i = runs[part]; i < runs[part + 1] && !failed; ++i) {
+            const Header& entry = (*headers)[i];
+            std::uint64_t next =
+                i + 1 < headers->size() ? (*headers)[i + 1].localOffset : directory->offset;
+            Result<std::uint64_t> data = CheckLocalHeader(archive, entry);
+            Status status = !data ? Status(data.Why())
+                            : *data + entry.compressedSize > next
+                                ? Status(Damaged("data of " + entry.name + " overlaps the next"))
+                                : checker->Check(archive, *data, entry);
+            if (!status) {
+                outcomes[part] = status;
+                failed = true;
+            }
+        }
+    });
+    for (const Status& outcome : outcomes) {
+        if (!outcome) {
+            return outcome;
+        }
+    }
+    return Status::Done();
+}
+
+} // namespace kelzar

@@ -1,0 +1,154 @@
+// Reading an archive back before it may replace anything: a sound archive
+// passes, and each kind of damage a faulty layer, library or disk could do
+// is caught.
+#include "archive/deflater.h"
+#include "archive/verify.h"
+#include "archive/zip_writer.h"
+#include "memory_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kelzar {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+class MemoryBytes : public ByteSource {
+  public:
+    explicit MemoryBytes(Bytes bytes) : bytes_(std::move(bytes)) {}
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        if (offset > bytes_.size() || size > bytes_.size() - offset) {
+            return Failure{0, "read past the end", {}};
+        }
+        std::memcpy(buffer, bytes_.data() + offset, size);
+        return Status::Done();
+    }
+    std::uint64_t Size() const override { return bytes_.size(); }
+
+  private:
+    Bytes bytes_;
+};
+
+struct Written {
+    Bytes archive;
+    std::vector<WrittenEntry> entries;
+};
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string text;
+    while (text.size() < size) {
+        text += "line " + std::to_string(seed++ * 7919 % 100003) + " of the entry\r\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+// Three entries as the program writes them: deflated, stored (as carried
+// raw) and deflated with room for Zip64 sizes, one with a UTF-8 name.
+Written WriteArchive() {
+    testing::MemoryFile file;
+    ZipWriter writer(zipOpen2_64("a.zip", APPEND_STATUS_CREATE, nullptr, file.Functions()));
+    auto deflated = [&](const std::string& name, const std::string& data, bool zip64,
+                        std::uint16_t utf8) {
+        EntryHeader header;
+        header.name = name;
+        header.dosDateTime = 0x5A2E7C21;
+        header.zip64 = zip64;
+        header.utf8Flag = utf8;
+        Deflater deflater;
+        auto sink = [&](const unsigned char* bytes, std::size_t size) {
+            return writer.WriteEntryData(bytes, size);
+        };
+        EXPECT_TRUE(writer.BeginEntry(header) && deflater.Feed(data.data(), data.size(), sink) &&
+                    deflater.Finish(sink) && writer.EndEntry(deflater.Crc(), deflater.BytesIn()));
+    };
+    deflated("first.txt", Pattern(200'000, 1), false, 0);
+    EntryHeader stored;
+    stored.name = "stored.bin";
+    stored.method = 0;
+    std::string raw = "kept as it was";
+    EXPECT_TRUE(writer.BeginEntry(stored) && writer.WriteEntryData(raw.data(), raw.size()) &&
+                writer.EndEntry(
+                    static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(raw.data()),
+                                                     static_cast<uInt>(raw.size()))),
+                    raw.size()));
+    deflated("\xD0\xB6-zip64.txt", Pattern(5'000, 2), true, 0x800);
+    std::vector<WrittenEntry> entries = writer.Written();
+    EXPECT_TRUE(writer.Close());
+    return {file.Bytes(), entries};
+}
+
+std::size_t Find(const Bytes& bytes, const std::string& text, std::size_t from = 0) {
+    auto at = std::search(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(),
+                          text.begin(), text.end());
+    return static_cast<std::size_t>(at - bytes.begin());
+}
+
+TEST(VerifyArchive, PassesWhatWasWritten) {
+    Written written = WriteArchive();
+    for (unsigned workers : {1u, 2u, 8u}) {
+        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, workers))
+            << workers << " workers";
+    }
+}
+
+struct Damage {
+    const char* what;
+    std::function<void(Written&)> apply;
+};
+
+class VerifyCatches : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(VerifyCatches, TheDamage) {
+    Written written = WriteArchive();
+    GetParam().apply(written);
+    Status status = VerifyArchive(MemoryBytes(written.archive), written.entries, 2);
+    EXPECT_FALSE(status) << GetParam().what << " went unnoticed";
+}
+
+const std::uint16_t kLocalCrcOffset = 14;
+
+INSTANTIATE_TEST_SUITE_P(
+    Damages, VerifyCatches,
+    ::testing::Values(
+        Damage{"a bit of deflated data", [](Written& w) { w.archive[1000] ^= 0x10; }},
+        Damage{"a byte of stored data",
+               [](Written& w) { w.archive[Find(w.archive, "kept as it was")] ^= 1; }},
+        Damage{"the local CRC of the first entry",
+               [](Written& w) { w.archive[kLocalCrcOffset] ^= 1; }},
+        Damage{"the central CRC and the written record alike",
+               [](Written& w) {
+                   std::size_t central = Find(w.archive, "PK\x01\x02");
+                   w.archive[central + 16] ^= 1;
+                   w.entries[0].crc ^= 1;
+               }},
+        Damage{"a local name", [](Written& w) { w.archive[30] = 'F'; }},
+        Damage{"a central name",
+               [](Written& w) { w.archive[Find(w.archive, "first.txt", 100)] = 'F'; }},
+        Damage{"the archive cut short", [](Written& w) { w.archive.resize(w.archive.size() - 1); }},
+        Damage{"bytes after the end record", [](Written& w) { w.archive.push_back(0); }},
+        Damage{"an entry written but not in the archive",
+               [](Written& w) { w.entries.push_back(w.entries.back()); }},
+        Damage{"an entry in the archive that was not written",
+               [](Written& w) { w.entries.pop_back(); }},
+        Damage{"entries in another order",
+               [](Written& w) { std::swap(w.entries[0], w.entries[1]); }},
+        Damage{"another date", [](Written& w) { w.entries[1].dosDateTime ^= 2; }},
+        Damage{"the UTF-8 flag lost", [](Written& w) { w.entries[2].utf8Flag = 0; }},
+        Damage{"another size than was written",
+               [](Written& w) { w.entries[1].uncompressedSize += 1; }},
+        Damage{"the data of an entry overlapping the next", [](Written& w) {
+                   // The second entry's local header moved one byte early in
+                   // the central directory.
+                   std::size_t central = Find(w.archive, "PK\x01\x02");
+                   std::size_t second = Find(w.archive, "PK\x01\x02", central + 4);
+                   w.archive[second + 42] -= 1;
+               }}));
+
+} // namespace
+} // namespace kelzar
