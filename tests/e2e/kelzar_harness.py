@@ -27,7 +27,9 @@ REPO = Path(__file__).resolve().parents[2]
 # named with KELZAR_BUILD_DIR.
 BUILD = Path(os.environ.get("KELZAR_BUILD_DIR", REPO / "build" / "windows"))
 PROGRAM_FILES = ("kelzar.exe", "zlib.dll")
-HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe")
+# kelzar-flip-byte.exe: a build that damages what it writes, for the tests
+# that prove the read-back catches it.
+HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe", "kelzar-flip-byte.exe")
 
 # Wine takes its time zone from TZ. Three hours east of UTC, without daylight
 # saving, so a UTC/local mix-up moves every date by three hours.
@@ -244,6 +246,13 @@ class Kelzar:
         if result.code != 0:
             raise WineError(f"kzattr {attributes} {win_paths} failed: {result.stderr}")
 
+    def short_path(self, win_path: str) -> str:
+        """The 8.3 form of a path, as GetShortPathNameW gives it."""
+        result = self.wine.run("kzattr.exe", ["short", hex_arg(win_path)], "kzattr")
+        if result.code != 0:
+            raise WineError(f"kzattr short {win_path} failed: {result.stderr}")
+        return bytes.fromhex(result.stdout.strip()).decode("utf-8")
+
     def probe_read(self, win_path: str) -> bool:
         """Whether another Windows process can read a byte of the file now."""
         return self.wine.run("kzhold.exe", ["probe-read", hex_arg(win_path)], "probe").code == 0
@@ -254,7 +263,8 @@ class Kelzar:
 
         mode: "exclusive" (share mode 0), "range" (whole file range-locked),
         "write-sharing-rw" (open for writing, sharing reading and writing),
-        "write-sharing-r" (open for writing, sharing reading only).
+        "write-sharing-r" (open for writing, sharing reading only),
+        "share-all" (open for reading, sharing everything, as viewers do).
         """
         tag = f"{mode}-{time.monotonic_ns()}"
         ready = self.markers / f"{tag}.ready"

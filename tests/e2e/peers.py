@@ -12,6 +12,7 @@ from __future__ import annotations
 import datetime
 import os
 import random
+import re
 import struct
 import subprocess
 import time
@@ -35,8 +36,28 @@ STORED = zipfile.ZIP_STORED
 DEFLATED = zipfile.ZIP_DEFLATED
 
 # Files the program keeps beside an archive while it works on it: the lock
-# ("<archive>.~kzlock") and the temporary archive ("<archive>.~kz....tmp").
+# (".~kz<digest>.lock") and the temporary archive (".~kz<digest>-....tmp").
 BOOKKEEPING_MARK = ".~kz"
+
+
+def bookkeeping_prefix(archive_name: str) -> str:
+    """What the lock and the temporaries of an archive are named by: ".~kz"
+    and the 64-bit FNV-1a digest of the archive's name as the file system
+    compares it, upper-cased (for the ASCII names the tests use, as
+    str.upper does it)."""
+    assert archive_name.isascii(), "Windows upper-cases other names by its own table"
+    digest = 0xcbf29ce484222325
+    for byte in archive_name.rstrip(". ").upper().encode():
+        digest = ((digest ^ byte) * 0x100000001b3) % (1 << 64)
+    return f".~kz{digest:016x}"
+
+
+def lock_name(archive_name: str) -> str:
+    return bookkeeping_prefix(archive_name) + ".lock"
+
+
+def temporary_pattern(archive_name: str) -> "re.Pattern":
+    return re.compile(rf"^{re.escape(bookkeeping_prefix(archive_name))}-[0-9a-f]{{10}}\.tmp$")
 
 
 # ---------------------------------------------------------------------------

@@ -6,7 +6,6 @@ either the old archive, untouched, or the old entries plus the new files,
 and nothing of the program's own bookkeeping is left beside it."""
 
 import os
-import re
 import signal
 import subprocess
 import time
@@ -17,6 +16,9 @@ from peers import (
     assert_update,
     attributes,
     bookkeeping_left,
+    bookkeeping_prefix,
+    lock_name,
+    temporary_pattern,
     infozip,
     make_new_files,
     mixed_content,
@@ -30,7 +32,8 @@ from peers import (
 
 ARCHIVE = r"d:\arch\old.zip"
 COMMAND = rf"{ARCHIVE} d:\new\*.txt 1"
-TEMPORARY = re.compile(r"^old\.zip\.~kz[0-9a-f]{10}\.tmp$")
+TEMPORARY = temporary_pattern("old.zip")
+LOCK = "d:\\arch\\" + lock_name("old.zip")
 
 
 @pytest.fixture
@@ -92,7 +95,7 @@ def test_stale_temporary_file_does_no_harm(kelzar, drive, old_archive, stale_att
     # What a killed run leaves: a temporary archive, half written. It is
     # hidden while the run works; plain if the run died just before its move.
     archive, before = old_archive
-    stale = r"d:\arch\old.zip.~kz00000000.tmp"
+    stale = "d:\\arch\\" + bookkeeping_prefix("old.zip") + "-00000000aa.tmp"
     drive.write(stale, b"PK\x03\x04half an archive")
     kelzar.set_attributes(stale_attrs, stale)
     if walk_covers_it:
@@ -133,7 +136,7 @@ def test_run_killed_midway_leaves_the_archive_and_the_next_run_succeeds(
     assert archive.read_bytes() == original, "a killed run changed the archive"
     assert not any(p.name.lower() == "tmp$zip" for p in drive.root.rglob("*"))
     # The system removes the killed run's lock; its temporary stays behind.
-    wait_for(lambda: not (folder / "old.zip.~kzlock").exists(), 10, "the lock to go")
+    wait_for(lambda: not drive.path(LOCK).exists(), 10, "the lock to go")
     leftovers = [p.name for p in folder.iterdir() if p.name != "old.zip"]
     assert len(leftovers) == 1 and TEMPORARY.match(leftovers[0]), leftovers
 
@@ -173,10 +176,10 @@ def test_run_waits_for_the_lock_of_another_run(kelzar, drive, old_archive):
     archive, before = old_archive
     original = archive.read_bytes()
     added = new_files(drive)
-    lock = drive.path(r"d:\arch\old.zip.~kzlock")
+    lock = drive.path(LOCK)
     lock.write_bytes(b"")
     # Held open without sharing, as a running run holds it.
-    with kelzar.hold(r"d:\arch\old.zip.~kzlock", "exclusive"):
+    with kelzar.hold(LOCK, "exclusive"):
         process = spawn_kelzar(kelzar, COMMAND)
         time.sleep(3)
         assert process.poll() is None, "the run did not wait for the lock"
@@ -192,7 +195,7 @@ def test_orphaned_lock_file_does_not_block_the_archive(kelzar, drive, old_archiv
     # otherwise lock the archive for good.
     archive, before = old_archive
     added = new_files(drive)
-    drive.path(r"d:\arch\old.zip.~kzlock").write_bytes(b"")
+    drive.path(LOCK).write_bytes(b"")
     started = time.monotonic()
 
     assert kelzar.run(COMMAND) == 0
@@ -204,12 +207,12 @@ def test_orphaned_lock_file_does_not_block_the_archive(kelzar, drive, old_archiv
 def test_run_locked_out_for_good_gives_up_and_changes_nothing(kelzar, drive, old_archive):
     # Slow: the run waits about a minute before it gives up.
     new_files(drive)
-    lock = drive.path(r"d:\arch\old.zip.~kzlock")
+    lock = drive.path(LOCK)
     lock.write_bytes(b"")
     before = drive.snapshot()
     started = time.monotonic()
 
-    with kelzar.hold(r"d:\arch\old.zip.~kzlock", "exclusive", timeout=180):
+    with kelzar.hold(LOCK, "exclusive", timeout=180):
         assert kelzar.run(COMMAND, timeout=150) == 1
         waited = time.monotonic() - started
     assert drive.snapshot() == before

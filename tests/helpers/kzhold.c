@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
     } else if (strcmp(mode, "write-sharing-r") == 0) {
         access = GENERIC_WRITE;
         share = FILE_SHARE_READ;
+    } else if (strcmp(mode, "share-all") == 0) {
+        /* As viewers, indexers and scanners open files: reading, and letting
+         * others read, write, rename and delete. */
+        access = GENERIC_READ;
+        share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     } else {
         fprintf(stderr, "kzhold: unknown mode %s\n", mode);
         return 1;

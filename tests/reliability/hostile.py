@@ -29,9 +29,11 @@ from pathlib import Path
 
 from kelzar_harness import LAUNCH_NOT_STARTED, LAUNCH_TIMED_OUT, Kelzar, WineError, hex_arg
 
-# The program's bookkeeping beside an archive: "<archive>.~kzlock" and
-# "<archive>.~kz<10 hex digits>.tmp".
-BOOKKEEPING = re.compile(r"\.~kz(lock|[0-9a-f]{10}\.tmp)$", re.IGNORECASE)
+# The program's bookkeeping beside an archive: ".~kz<digest>.lock" and
+# ".~kz<digest>-<10 hex digits>.tmp" (and, beside the program, the
+# library's "ZLib.dll.~kz<10 hex digits>.tmp").
+BOOKKEEPING = re.compile(r"\.~kz([0-9a-f]{16}(\.lock|-[0-9a-f]{10}\.tmp)|[0-9a-f]{10}\.tmp)$",
+                         re.IGNORECASE)
 
 UNZIP_LONG_NAME = "filename too long--truncating"
 

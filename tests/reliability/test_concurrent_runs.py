@@ -14,7 +14,7 @@ import zipfile
 
 from hostile import Added, assert_carried_over, exit_code, leftovers, old_entries, spawn
 from kelzar_harness import unix_to_win
-from peers import infozip, mixed_content, write_tree
+from peers import infozip, lock_name, mixed_content, write_tree
 
 ROUNDS = 50
 
@@ -27,7 +27,7 @@ def test_two_runs_at_once_never_lose_an_update(kelzar, drive, tmp_path, figures)
     files["old/random.bin"] = mixed_content(1, 20_000_000)
     write_tree(tmp_path / "peer", files)
     infozip(archive, tmp_path / "peer", "-r", "old")
-    lock = archive.with_name("old.zip.~kzlock")
+    lock = archive.with_name(lock_name("old.zip"))
     initial = len(old_entries(archive))
     # (archive path, working folder): four spellings of the same file.
     spellings = [(r"d:\arch\old.zip", "d:\\"), (r"D:\ARCH\OLD.ZIP", "d:\\"),

@@ -32,7 +32,7 @@ from hostile import (
     spawn,
     wait_for_pid,
 )
-from peers import infozip, mixed_content, write_tree
+from peers import infozip, lock_name, mixed_content, write_tree
 from kelzar_harness import WineError
 
 ROUNDS = 100
@@ -58,7 +58,7 @@ def test_runs_killed_at_random_moments(kelzar, drive, tmp_path, figures):
     drive.write(r"d:\new\more.bin", mixed_content(5, 1_000_000))
     pristine = tmp_path / "old.zip"
     shutil.copy(archive, pristine)
-    lock = archive.with_name("old.zip.~kzlock")
+    lock = archive.with_name(lock_name("old.zip"))
 
     # What undisturbed runs make: from the old archive, and from that result.
     durations = []
