@@ -27,12 +27,8 @@ const char* const kOldTemporaryMark = ".~kz";
 // canonical name, beside it: every spelling of the archive's path (an 8.3
 // alias, another letter case, a trailing dot, another drive letter or a UNC
 // path to the same folder) leads to the same folder and the same names.
-Result<std::string> BookkeepingPrefixOf(const std::string& zipfilePath) {
-    Result<std::string> canonical = sys::CanonicalName(zipfilePath);
-    if (!canonical) {
-        return canonical.Why();
-    }
-    return GetListingFolder(zipfilePath) + kMark + HexDigest(*canonical);
+std::string BookkeepingPrefixOf(const std::string& zipfilePath, const std::string& canonical) {
+    return GetListingFolder(zipfilePath) + kMark + HexDigest(canonical);
 }
 
 // Reads the temporary archive back through the handle it was written with.
@@ -68,18 +64,19 @@ std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePa
         report.Add("replace a read-only file or a folder:", zipfilePath);
         return nullptr;
     }
-    Result<std::string> prefix = BookkeepingPrefixOf(zipfilePath);
-    if (!prefix) {
-        report.Add(prefix.Why());
+    Result<std::string> canonical = sys::CanonicalName(zipfilePath);
+    if (!canonical) {
+        report.Add(canonical.Why());
         return nullptr;
     }
-    auto lock = sys::LockFile::Acquire(*prefix + kLockSuffix, kLockWaitMs);
+    const std::string prefix = BookkeepingPrefixOf(zipfilePath, *canonical);
+    auto lock = sys::LockFile::Acquire(prefix + kLockSuffix, kLockWaitMs);
     if (!lock) {
         report.Add(lock.Why());
         return nullptr;
     }
     std::unique_ptr<ArchiveTarget> target(
-        new ArchiveTarget(zipfilePath, *prefix, std::move(*lock), report));
+        new ArchiveTarget(zipfilePath, *canonical, prefix, std::move(*lock), report));
     // Read again under the lock: another run may have replaced the archive.
     attributes = sys::GetAttributes(zipfilePath);
     if (attributes) {
@@ -98,10 +95,10 @@ std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePa
     return target;
 }
 
-ArchiveTarget::ArchiveTarget(std::string path, std::string bookkeepingPrefix, sys::LockFile lock,
-                             RunReport& report)
-    : path_(std::move(path)), bookkeepingPrefix_(std::move(bookkeepingPrefix)),
-      lock_(std::move(lock)), report_(report) {
+ArchiveTarget::ArchiveTarget(std::string path, std::string canonicalName,
+                             std::string bookkeepingPrefix, sys::LockFile lock, RunReport& report)
+    : path_(std::move(path)), canonicalName_(std::move(canonicalName)),
+      bookkeepingPrefix_(std::move(bookkeepingPrefix)), lock_(std::move(lock)), report_(report) {
     ownFiles_.push_back(lock_.Id());
 }
 
@@ -234,6 +231,13 @@ void ArchiveTarget::DropTemporary() {
         sys::RemoveFile(temporary_->name);
         temporary_.reset();
     }
+}
+
+bool ArchiveTarget::MayBeOwnFile(const std::string& name) const {
+    // The lock and the temporaries all begin with the mark; the archive has
+    // its canonical name whatever spelling reached it.
+    std::string upper = sys::UpperCase(name);
+    return upper == canonicalName_ || upper.rfind(sys::UpperCase(kMark), 0) == 0;
 }
 
 bool ArchiveTarget::IsOwnFile(const sys::FileId& id) const {

@@ -49,6 +49,10 @@ class ArchiveTarget {
     // True for the files that belong to this run's bookkeeping (the archive
     // itself, its temporary and its lock), which are never archived.
     bool IsOwnFile(const sys::FileId& id) const;
+    // Whether a file of this name may be one of them, so that only such
+    // files need their identity asked (which costs more than the rest of a
+    // file's handling together under some systems).
+    bool MayBeOwnFile(const std::string& name) const;
 
   private:
     struct Existing {
@@ -56,8 +60,8 @@ class ArchiveTarget {
         std::optional<std::uint64_t> creationUtc;
     };
 
-    ArchiveTarget(std::string path, std::string bookkeepingPrefix, sys::LockFile lock,
-                  RunReport& report);
+    ArchiveTarget(std::string path, std::string canonicalName, std::string bookkeepingPrefix,
+                  sys::LockFile lock, RunReport& report);
     void DropTemporary();
     void RemoveStaleTemporaries();
     bool Fail(const Failure& failure);
@@ -65,6 +69,7 @@ class ArchiveTarget {
     bool ReplaceTarget();
 
     std::string path_;
+    std::string canonicalName_;
     // Folder and mark that the lock and temporaries of this archive share,
     // the same for every spelling of its path.
     std::string bookkeepingPrefix_;

@@ -1,6 +1,11 @@
 #include "archive/build.h"
 
-#include "archive/file_entry.h"
+#include "archive/dos_time.h"
+#include "win32/system.h"
+
+#include <zlib.h>
+
+#include <algorithm>
 
 namespace kelzar {
 
@@ -13,61 +18,106 @@ struct Pass {
     bool allAdded = true;
 };
 
-// One attempt at writing every file not yet excluded. A file that fails after
-// its entry was begun has left a broken entry: it is excluded and the whole
-// archive is written again without it.
-PassOutcome WriteFiles(ArchiveTarget& target, ZipWriter& writer,
-                       const std::vector<FileToAdd>& files, std::vector<bool>& excluded,
-                       Pass& pass) {
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (excluded[i]) {
-            continue;
+// Writes the pieces the pipeline hands over, in order. A file whose blocks
+// fail after its entry was begun has left a broken entry: it is excluded and
+// the whole archive is written again without it.
+class PieceWriter {
+  public:
+    PieceWriter(ArchiveTarget& target, ZipWriter& writer, std::vector<bool>& excluded, Pass& pass)
+        : target_(target), writer_(writer), excluded_(excluded), pass_(pass) {}
+
+    PassOutcome Outcome() const { return outcome_; }
+
+    bool Write(EntryPiece& piece) {
+        if (excluded_[piece.file]) {
+            return true; // a later block of a file already left out
         }
-        std::optional<StoredName> name = EncodeEntryName(files[i].entryName);
-        if (!name) {
-            target.Report().Add("store a name that is not valid Unicode:", files[i].path);
-            excluded[i] = true;
-            pass.allAdded = false;
-            continue;
+        switch (piece.kind) {
+        case EntryPiece::Kind::Own:
+            excluded_[piece.file] = true; // the archive never holds itself
+            return true;
+        case EntryPiece::Kind::LeftOut:
+            return LeaveOut(piece);
+        case EntryPiece::Kind::Whole:
+        case EntryPiece::Kind::Block:
+            return WriteData(piece);
         }
-        Result<sys::InputFile> file = sys::InputFile::Open(files[i].path);
-        if (!file) {
-            target.Report().Add(file.Why());
-            excluded[i] = true;
-            pass.allAdded = false;
-            continue;
-        }
-        if (target.IsOwnFile(file->Id())) {
-            excluded[i] = true; // the archive never holds itself
-            continue;
-        }
-        Failure why;
-        switch (AddFileEntry(writer, *file, *name, why)) {
-        case EntryOutcome::Added:
-            ++pass.added;
-            break;
-        case EntryOutcome::Unreadable:
-            target.Report().Add(why);
-            excluded[i] = true;
-            pass.allAdded = false;
-            break;
-        case EntryOutcome::FailedPartWritten:
-            target.Report().Add(why);
-            excluded[i] = true;
-            pass.allAdded = false;
-            return PassOutcome::Restart;
-        case EntryOutcome::ArchiveFailed:
-            target.Report().Add(target.TemporaryFailure().value_or(why));
-            return PassOutcome::Failed;
-        }
+        return true;
     }
-    return PassOutcome::Finished;
+
+  private:
+    bool LeaveOut(const EntryPiece& piece) {
+        target_.Report().Add(piece.failure);
+        excluded_[piece.file] = true;
+        pass_.allAdded = false;
+        if (piece.block > 0) {
+            outcome_ = PassOutcome::Restart; // its entry is begun and broken
+            return false;
+        }
+        return true;
+    }
+
+    bool WriteData(const EntryPiece& piece) {
+        if (piece.block == 0) {
+            EntryHeader header;
+            header.name = piece.name.bytes;
+            header.utf8Flag = piece.name.utf8Flag;
+            header.dosDateTime = piece.dosDateTime;
+            header.zip64 = NeedsZip64(piece.fileSize);
+            if (!writer_.BeginEntry(header)) {
+                return ArchiveFailed();
+            }
+            crc_ = 0;
+            size_ = 0;
+        }
+        if (!writer_.WriteEntryData(piece.deflated.data(), piece.deflated.size())) {
+            return ArchiveFailed();
+        }
+        crc_ = piece.block == 0 ? piece.crc
+                                : static_cast<std::uint32_t>(crc32_combine(
+                                      crc_, piece.crc, static_cast<z_off_t>(piece.size)));
+        size_ += piece.size;
+        if (piece.block + 1 == piece.blocks) {
+            if (!writer_.EndEntry(crc_, size_)) {
+                return ArchiveFailed();
+            }
+            ++pass_.added;
+        }
+        return true;
+    }
+
+    bool ArchiveFailed() {
+        target_.Report().Add(
+            target_.TemporaryFailure().value_or(Failure{0, "write the archive", target_.Path()}));
+        outcome_ = PassOutcome::Failed;
+        return false;
+    }
+
+    ArchiveTarget& target_;
+    ZipWriter& writer_;
+    std::vector<bool>& excluded_;
+    Pass& pass_;
+    PassOutcome outcome_ = PassOutcome::Finished;
+    std::uint32_t crc_ = 0;
+    std::uint64_t size_ = 0;
+};
+
+PipelineOptions OptionsFor(const ArchiveTarget& target, unsigned workers) {
+    PipelineOptions options;
+    options.workers = workers;
+    options.mayBeOwn = [&target](const std::string& name) { return target.MayBeOwnFile(name); };
+    options.isOwn = [&target](const sys::FileId& id) { return target.IsOwnFile(id); };
+    return options;
 }
 
 } // namespace
 
+unsigned DefaultWorkers() {
+    return std::min(sys::ProcessorCount(), 16u);
+}
+
 BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
-                         const CarryOver& carryOver) {
+                         const CarryOver& carryOver, unsigned workers) {
     std::vector<bool> excluded(files.size(), false);
     bool allAdded = true;
     for (;;) {
@@ -82,15 +132,17 @@ BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& fi
             }
         }
         Pass pass;
-        PassOutcome outcome = WriteFiles(target, *writer, files, excluded, pass);
+        PieceWriter pieces(target, *writer, excluded, pass);
+        RunEntryPipeline(files, excluded, OptionsFor(target, workers),
+                         [&](EntryPiece& piece) { return pieces.Write(piece); });
         allAdded = allAdded && pass.allAdded;
-        if (outcome == PassOutcome::Restart) {
+        if (pieces.Outcome() == PassOutcome::Restart) {
             continue;
         }
-        if (outcome == PassOutcome::Finished && pass.added == 0) {
+        if (pieces.Outcome() == PassOutcome::Finished && pass.added == 0) {
             target.Report().Add("find a file to store among those that matched", target.Path());
         }
-        if (outcome == PassOutcome::Failed || pass.added == 0 || !target.Commit()) {
+        if (pieces.Outcome() == PassOutcome::Failed || pass.added == 0 || !target.Commit()) {
             return {};
         }
         return BuildResult{pass.added, allAdded, true};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/archive_target.h"
+#include "archive/entry_pipeline.h"
 #include "archive/zip_writer.h"
 
 #include <functional>
@@ -11,24 +12,23 @@
 
 namespace kelzar {
 
-struct FileToAdd {
-    std::string path;      // where to read the file
-    std::string entryName; // the name it gets in the archive (UTF-8)
-};
-
 struct BuildResult {
     int added = 0;         // files stored in the archive now in place
     bool allAdded = false; // every file that should have been stored was
     bool inPlace = false;  // the new archive replaced the target
 };
 
+// One worker per processor.
+unsigned DefaultWorkers();
+
 // Writes the entries the archive keeps; fails when any could not be kept.
 using CarryOver = std::function<Status(ZipWriter&)>;
 
 // Files that cannot be read are left out and make allAdded false. When no
 // file is stored, or anything fails while the archive is written, the target
-// is left as it was. Every failure goes to the target's report.
+// is left as it was. Every failure goes to the target's report. The files
+// are read and compressed on `workers` threads.
 BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
-                         const CarryOver& carryOver);
+                         const CarryOver& carryOver, unsigned workers = DefaultWorkers());
 
 } // namespace kelzar

@@ -21,6 +21,21 @@ Deflater::~Deflater() {
     }
 }
 
+bool Deflater::Reset() {
+    crc_ = 0;
+    bytesIn_ = 0;
+    return ready_ && deflateReset(&stream_) == Z_OK;
+}
+
+bool Deflater::SetDictionary(const void* data, std::size_t size) {
+    return ready_ && deflateSetDictionary(&stream_, static_cast<const Bytef*>(data),
+                                          static_cast<uInt>(size)) == Z_OK;
+}
+
+bool Deflater::EndBlock(const Sink& sink) {
+    return ready_ && Run(Z_SYNC_FLUSH, sink);
+}
+
 bool Deflater::Feed(const void* data, std::size_t size, const Sink& sink) {
     if (!ready_) {
         return false;

@@ -21,8 +21,18 @@ class Deflater {
     Deflater& operator=(const Deflater&) = delete;
     ~Deflater();
 
+    // Starts a new stream, as a new Deflater would, without the cost of
+    // making one.
+    bool Reset();
+    // Primes the stream with the bytes that precede its content: a block of
+    // a larger file, compressed apart, then finds matches across its start.
+    bool SetDictionary(const void* data, std::size_t size);
+
     // Compresses the next piece of content.
     bool Feed(const void* data, std::size_t size, const Sink& sink);
+    // Ends the output at a byte boundary without ending the stream: the next
+    // block's output may follow it directly.
+    bool EndBlock(const Sink& sink);
     // Flushes the end of the stream.
     bool Finish(const Sink& sink);
 

@@ -24,7 +24,9 @@ std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& repo
             entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden | sys::kAttributeSystem)) {
             continue;
         }
-        files.push_back(FileToAdd{pattern.folder + entry.name, std::move(entry.name)});
+        std::string path = pattern.folder + entry.name;
+        files.push_back(
+            FileToAdd{std::move(path), entry.name, entry.name, entry.size, entry.lastWriteUtc});
     }
     return files;
 }

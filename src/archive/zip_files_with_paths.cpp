@@ -29,7 +29,9 @@ std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, RunRepor
             continue;
         }
         std::string path = file.Path();
-        files.push_back(FileToAdd{path, StripDriveAndLeadingBackslashes(WithBackslashes(path))});
+        std::string entryName = StripDriveAndLeadingBackslashes(WithBackslashes(path));
+        files.push_back(FileToAdd{std::move(path), file.name, std::move(entryName), file.size,
+                                  file.lastWriteUtc});
     }
     return files;
 }

@@ -208,16 +208,7 @@ Result<std::string> CanonicalName(const std::string& path) {
     if (name.empty()) {
         return Failure{ERROR_INVALID_NAME, "resolve", path};
     }
-    // Ordinal upper-casing, as the file system compares names.
-    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(),
-                             static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr, 0);
-    std::wstring upper(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size <= 0 || LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.c_str(),
-                                   static_cast<int>(name.size()), upper.data(), size, nullptr,
-                                   nullptr, 0) != size) {
-        return LastFailure("resolve", path);
-    }
-    return Narrow(upper);
+    return UpperCase(Narrow(name));
 }
 
 Result<InputFile> InputFile::Open(const std::string& path) {
@@ -230,21 +221,13 @@ Result<InputFile> InputFile::Open(const std::string& path) {
     if (!handle) {
         return handle.Why();
     }
-    LARGE_INTEGER size;
-    FILETIME written;
-    Result<FileId> id = IdOfHandle(handle->Get(), path);
-    if (!id) {
-        return id.Why();
+    // A name can lead to something other than a file on a disk: a device
+    // (a legacy name such as "con.txt"), or a pipe (a FIFO, under Wine). Its
+    // reads could wait for ever, and it is no file to archive.
+    if (GetFileType(handle->Get()) != FILE_TYPE_DISK) {
+        return Failure{ERROR_BAD_FILE_TYPE, "open as a file on a disk", path};
     }
-    if (!GetFileSizeEx(handle->Get(), &size) ||
-        !GetFileTime(handle->Get(), nullptr, nullptr, &written)) {
-        return LastFailure("read the size and time of", path);
-    }
-    InputFile file(std::move(*handle), path);
-    file.size_ = static_cast<std::uint64_t>(size.QuadPart);
-    file.id_ = *id;
-    file.lastWriteLocal_ = ToLocalCalendar(written);
-    return file;
+    return InputFile(std::move(*handle), path);
 }
 
 Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
@@ -253,6 +236,51 @@ Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
         return LastFailure("read", path_);
     }
     return static_cast<std::size_t>(read);
+}
+
+Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
+            DWORD error = GetLastError();
+            return error == ERROR_HANDLE_EOF
+                       ? Failure{0, "read all of (it shrank while it was read)", path_}
+                       : Failure{error, "read", path_};
+        }
+        if (read == 0) {
+            return Failure{0, "read all of (it shrank while it was read)", path_};
+        }
+        bytes += read;
+        offset += read;
+        size -= read;
+    }
+    return Status::Done();
+}
+
+Result<FileId> InputFile::Id() const {
+    return IdOfHandle(handle_.Get(), path_);
+}
+
+CalendarTime LocalCalendarOf(std::uint64_t utcFileTime) {
+    return ToLocalCalendar(ToFileTime(utcFileTime));
+}
+
+std::string UpperCase(const std::string& text) {
+    std::wstring wide = Wide(text);
+    int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                             static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr, 0);
+    std::wstring upper(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size <= 0 || LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                   static_cast<int>(wide.size()), upper.data(), size, nullptr,
+                                   nullptr, 0) != size) {
+        return text;
+    }
+    return Narrow(upper);
 }
 
 Failure RandomAccessFile::Remember(Failure failure) const {

@@ -87,17 +87,20 @@ struct FileHandleTraits {
 using UniqueFile = UniqueResource<FileHandleTraits>;
 
 // A file opened for reading that other programs may go on reading, writing
-// and deleting.
+// and deleting. Opening asks nothing more of the file: its size and time are
+// what the listing that found it reported.
 class InputFile {
   public:
     static Result<InputFile> Open(const std::string& path);
 
     // Bytes read (0 at the end).
     Result<std::size_t> Read(void* buffer, std::size_t size);
-    std::uint64_t Size() const { return size_; }
-    FileId Id() const { return id_; }
-    // The last-write time in the local time of this run.
-    CalendarTime LastWriteLocal() const { return lastWriteLocal_; }
+    // All of `size` bytes at `offset`, or a failure (also when the file ends
+    // first); other threads may read the same file at the same time.
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // Asked only when needed: under some systems it costs more than the rest
+    // of the file's handling together.
+    Result<FileId> Id() const;
     const std::string& Path() const { return path_; }
 
   private:
@@ -105,10 +108,14 @@ class InputFile {
         : handle_(std::move(handle)), path_(std::move(path)) {}
     UniqueFile handle_;
     std::string path_;
-    std::uint64_t size_ = 0;
-    FileId id_;
-    CalendarTime lastWriteLocal_;
 };
+
+// A UTC file time as calendar fields in the local time of this run, clamped
+// to the calendar where the system cannot convert it.
+CalendarTime LocalCalendarOf(std::uint64_t utcFileTime);
+
+// The text upper-cased as the file system compares names.
+std::string UpperCase(const std::string& text);
 
 // A file read and written at positions of its own choosing: an archive. It
 // remembers the first of its calls that failed, so that whoever finds the

@@ -375,5 +375,24 @@ def deflate_level6(data: bytes) -> bytes:
     return compressor.compress(data) + compressor.flush()
 
 
+def level6_slack(data: bytes) -> int:
+    """How far an entry's deflated size may lie from zlib's level 6 in one
+    stream: large files are compressed in blocks, in parallel, each primed
+    with the 32 KiB before it and ended at a byte boundary."""
+    return len(deflate_level6(data)) // 200 + 16
+
+
+def assert_level6(raw: bytes, data: bytes, what: str) -> None:
+    """Deflated at zlib's default level, as far as anyone can tell: raw
+    deflate that inflates to exactly the data, within half a percent of the
+    size zlib gives it at level 6. The exact bytes are no promise."""
+    inflater = zlib.decompressobj(-15)
+    assert inflater.decompress(raw) + inflater.flush() == data, f"{what}: does not inflate to its content"
+    assert inflater.eof and not inflater.unused_data, f"{what}: not one whole deflate stream"
+    expected = len(deflate_level6(data))
+    assert abs(len(raw) - expected) <= level6_slack(data), \
+        f"{what}: {len(raw)} bytes deflated, level 6 gives {expected}"
+
+
 def utc_timestamp(*fields: int) -> float:
     return datetime.datetime(*fields, tzinfo=datetime.timezone.utc).timestamp()

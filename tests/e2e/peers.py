@@ -23,9 +23,9 @@ from pathlib import Path, PureWindowsPath
 from kelzar_harness import (
     Drive,
     Kelzar,
+    assert_level6,
     check_with_7z,
     check_with_unzip,
-    deflate_level6,
     dos_date_time,
     hex_arg,
 )
@@ -304,7 +304,7 @@ def assert_carried(old: Item, new: Item, *, raw_if_deflated: bool = True) -> Non
         assert new.method == DEFLATED and new.raw == old.raw, f"{what}: deflated data not copied as it was"
     if old.method == STORED:
         assert new.method == DEFLATED, f"{what}: a stored entry must come out deflated"
-        assert new.raw == deflate_level6(old.data), f"{what}: not deflated anew at the default level"
+        assert_level6(new.raw, old.data, f"{what}, deflated anew")
 
 
 def assert_plain_entry(item: Item) -> None:
@@ -321,7 +321,7 @@ def assert_added(item: Item, new: NewFile) -> None:
     assert item.method == DEFLATED, f"{what}: method {item.method}"
     assert item.date_time == dos_date_time(new.mtime), f"{what}: date {item.date_time}"
     assert item.data == new.data, f"{what}: content differs"
-    assert item.raw == deflate_level6(new.data), f"{what}: not deflated at the default level"
+    assert_level6(item.raw, new.data, what)
     assert_plain_entry(item)
 
 

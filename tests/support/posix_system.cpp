@@ -303,16 +303,55 @@ Result<InputFile> InputFile::Open(const std::string& path) {
     if (fd < 0) {
         return Errno("open", path);
     }
-    InputFile file{UniqueFile(ToHandle(fd)), path};
-    fstat(fd, &status);
-    file.size_ = static_cast<std::uint64_t>(status.st_size);
-    file.id_ = IdOf(status);
-    file.lastWriteLocal_ = LocalCalendar(status.st_mtim.tv_sec);
-    return file;
+    return InputFile{UniqueFile(ToHandle(fd)), path};
 }
 
 Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
     return ReadTracked(Fd(handle_.Get()), buffer, size);
+}
+
+Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    int fd = Fd(handle_.Get());
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        {
+            std::lock_guard lock(Get().mutex);
+            auto fails = Get().readsFailAfter.find(Get().paths[fd]);
+            if (fails != Get().readsFailAfter.end() && offset + size > fails->second) {
+                return Failure{EIO, "read", path_};
+            }
+        }
+        ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
+        if (got < 0) {
+            return Errno("read", path_);
+        }
+        if (got == 0) {
+            return Failure{0, "read all of (it shrank while it was read)", path_};
+        }
+        bytes += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return Status::Done();
+}
+
+Result<FileId> InputFile::Id() const {
+    struct stat status {};
+    if (fstat(Fd(handle_.Get()), &status) != 0) {
+        return Errno("identify", path_);
+    }
+    return IdOf(status);
+}
+
+CalendarTime LocalCalendarOf(std::uint64_t utcFileTime) {
+    return LocalCalendar(static_cast<time_t>(utcFileTime / 10000000ull) - 11644473600);
+}
+
+std::string UpperCase(const std::string& text) {
+    std::string upper = text;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    return upper;
 }
 
 Failure RandomAccessFile::Remember(Failure failure) const {

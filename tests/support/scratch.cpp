@@ -60,6 +60,24 @@ std::string ReadFile(const std::string& path) {
     return content.str();
 }
 
+std::string CompressibleText(std::size_t size, unsigned seed) {
+    std::string text;
+    while (text.size() < size) {
+        text += "line " + std::to_string(seed++ * 7919u % 100003u) + " of the entry\r\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+std::string Incompressible(std::size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
 std::vector<ReadEntry> ReadArchive(const std::string& path) {
     std::vector<ReadEntry> entries;
     unzFile archive = unzOpen64(path.c_str());

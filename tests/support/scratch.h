@@ -31,6 +31,11 @@ class ScratchFolder {
 
 std::string ReadFile(const std::string& path);
 
+// Text that deflates well, different for every seed.
+std::string CompressibleText(std::size_t size, unsigned seed);
+// Bytes that deflate cannot shrink, so an archive of them is as large.
+std::string Incompressible(std::size_t size, std::uint32_t seed = 12345);
+
 struct ReadEntry {
     std::string name; // as stored
     unsigned long flag = 0;

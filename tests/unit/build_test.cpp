@@ -2,6 +2,7 @@
 // layer: what a run stores, and that a run that fails anywhere leaves the
 // old archive as it was and nothing of its own behind. Archives are read
 // back with minizip's own reader.
+#include "archive/build.h"
 #include "archive/zip_files_flat.h"
 #include "archive/zip_files_with_paths.h"
 #include "common/text.h"
@@ -25,6 +26,8 @@ namespace {
 using testing::ReadArchive;
 using testing::ReadEntry;
 using testing::ReadFile;
+using testing::CompressibleText;
+using testing::Incompressible;
 using testing::ScratchFolder;
 
 constexpr unsigned long kUtf8Flag = 0x800;
@@ -118,17 +121,6 @@ TEST_P(FailingReads, LeaveTheFileOutAndNoBrokenEntry) {
 INSTANTIATE_TEST_SUITE_P(Reads, FailingReads,
                          ::testing::Values(ReadFailure{"before the first byte", 0},
                                            ReadFailure{"after the entry was begun", 100'000}));
-
-// Bytes that deflate cannot shrink, so the archive is about as large as they.
-std::string Incompressible(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 12345;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
 
 struct DiskFull {
     const char* where;
@@ -338,6 +330,62 @@ TEST_F(BuildTest, TheReportNamesEachCause) {
     EXPECT_EQ(report.Failures()[0].code, static_cast<std::uint32_t>(EIO));
     EXPECT_EQ(DescribeFailure(report.Failures()[0]),
               "kelzar: cannot read " + bad + " (error " + std::to_string(EIO) + ")");
+}
+
+} // namespace
+} // namespace kelzar
+
+namespace kelzar {
+namespace {
+
+// The archive a run makes of the scratch folder's src/ files with `workers`
+// threads, as bytes.
+std::string ArchiveWithWorkers(const std::string& folder, const std::string& archive,
+                               unsigned workers) {
+    RunReport report;
+    auto target = ArchiveTarget::Claim(archive, report);
+    EXPECT_NE(target, nullptr);
+    std::vector<FileToAdd> files;
+    for (const sys::DirEntry& entry : sys::ListEntries(folder + "*.*").entries) {
+        if (!entry.Has(sys::kAttributeDirectory)) {
+            files.push_back(
+                FileToAdd{folder + entry.name, entry.name, entry.name, entry.size, entry.lastWriteUtc});
+        }
+    }
+    BuildResult result = BuildArchive(*target, files, nullptr, workers);
+    EXPECT_TRUE(result.inPlace && result.allAdded) << workers << " workers";
+    return ReadFile(archive);
+}
+
+TEST_F(BuildTest, TheArchiveIsTheSameWhateverTheNumberOfWorkers) {
+    // Many small files, and large ones compressed in blocks.
+    for (int i = 0; i < 300; ++i) {
+        scratch.Write("src/small" + std::to_string(i) + ".txt", CompressibleText(50 + i * 37, i));
+    }
+    scratch.Write("src/big.bin", CompressibleText(3'500'000, 7) + Incompressible(600'000));
+    scratch.Write("src/exact.bin", CompressibleText(2u << 20, 9)); // exactly two blocks
+    std::string one = ArchiveWithWorkers(Path("src/"), Path("one.zip"), 1);
+    EXPECT_EQ(ArchiveWithWorkers(Path("src/"), Path("two.zip"), 2), one);
+    EXPECT_EQ(ArchiveWithWorkers(Path("src/"), Path("eight.zip"), 8), one);
+
+    std::map<std::string, ReadEntry> entries = Entries("one.zip");
+    ASSERT_EQ(entries.size(), 302u);
+    EXPECT_EQ(entries.at("big.bin").data, CompressibleText(3'500'000, 7) + Incompressible(600'000))
+        << "blocks compressed apart read back as one stream";
+    EXPECT_EQ(entries.at("exact.bin").data, CompressibleText(2u << 20, 9));
+    EXPECT_EQ(entries.at("small17.txt").data, CompressibleText(50 + 17 * 37, 17));
+}
+
+TEST_F(BuildTest, ABlockThatCannotBeReadRebuildsTheArchiveWithoutItsFile) {
+    scratch.Write("src/a.txt", "a");
+    std::string big = scratch.Write("src/big.bin", CompressibleText(3'000'000, 3));
+    scratch.Write("src/c.txt", "c");
+    posix::FailReadsAfter(big, 2'500'000); // the third block fails
+    EXPECT_EQ(Flat(Path("out.zip"), Path("src/*.*")), 0);
+    std::map<std::string, ReadEntry> entries = Entries("out.zip");
+    EXPECT_EQ(entries.size(), 2u) << "no broken entry for the file that failed";
+    EXPECT_EQ(entries.count("big.bin"), 0u);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "archive/verify.h"
 #include "archive/zip_writer.h"
 #include "memory_io.h"
+#include "scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -39,15 +40,6 @@ struct Written {
     std::vector<WrittenEntry> entries;
 };
 
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string text;
-    while (text.size() < size) {
-        text += "line " + std::to_string(seed++ * 7919 % 100003) + " of the entry\r\n";
-    }
-    text.resize(size);
-    return text;
-}
-
 // Three entries as the program writes them: deflated, stored (as carried
 // raw) and deflated with room for Zip64 sizes, one with a UTF-8 name.
 Written WriteArchive() {
@@ -67,7 +59,7 @@ Written WriteArchive() {
         EXPECT_TRUE(writer.BeginEntry(header) && deflater.Feed(data.data(), data.size(), sink) &&
                     deflater.Finish(sink) && writer.EndEntry(deflater.Crc(), deflater.BytesIn()));
     };
-    deflated("first.txt", Pattern(200'000, 1), false, 0);
+    deflated("first.txt", testing::CompressibleText(200'000, 1), false, 0);
     EntryHeader stored;
     stored.name = "stored.bin";
     stored.method = 0;
@@ -77,7 +69,7 @@ Written WriteArchive() {
                     static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(raw.data()),
                                                      static_cast<uInt>(raw.size()))),
                     raw.size()));
-    deflated("\xD0\xB6-zip64.txt", Pattern(5'000, 2), true, 0x800);
+    deflated("\xD0\xB6-zip64.txt", testing::CompressibleText(5'000, 2), true, 0x800);
     std::vector<WrittenEntry> entries = writer.Written();
     EXPECT_TRUE(writer.Close());
     return {file.Bytes(), entries};
