@@ -7,7 +7,7 @@ PYTEST := $(PYTHON) -m pytest -q -p no:cacheprovider
 NPROC := $(shell nproc)
 
 .PHONY: all bootstrap build native unit fuzz setup-tests rebuild-tests e2e reliability \
-        check test demo dist clean
+        check test demo dist bench clean
 
 all: build
 
@@ -55,9 +55,13 @@ test: check fuzz rebuild-tests reliability
 demo: build
 	bash scripts/demo.sh
 
+# Kelzar against its peers (minutes; not a test): docs/benchmarks.md and .png.
+bench: build
+	$(PYTHON) bench/bench.py
+
 # build/dist/kelzar-1.0-win32.zip, made by the kelzar.exe just built.
 dist: build
 	bash scripts/dist.sh
 
 clean:
-	rm -rf build/windows build/native build/fuzz build/dist build/dist-work
+	rm -rf build/windows build/native build/fuzz build/dist build/dist-work build/bench

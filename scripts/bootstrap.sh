@@ -23,6 +23,7 @@ packages=(
   p7zip-full unzip zip python3 python3-pytest
   xvfb xdotool imagemagick python3-pefile x11-utils locales
   clang-format
+  pigz libarchive-tools gnuplot-nox
 )
 
 # The stamp names this script's own digest: a changed package list installs again.

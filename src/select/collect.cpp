@@ -9,48 +9,79 @@ namespace kelzar {
 
 namespace {
 
+// A folder on the walk's current path. Its index on its volume is cheap to
+// have; the whole identity is asked only when two indexes agree.
+struct OnPath {
+    std::string folder;
+    std::uint64_t index = 0;
+};
+
 class Walk {
   public:
-    Walk(const std::string& namePattern, FileList& list) : namePattern_(namePattern), list_(list) {}
+    Walk(const std::string& namePattern, FileList& list)
+        : namePattern_(namePattern), list_(list),
+          matchesAll_(namePattern == "*" || namePattern == "*.*") {}
 
     void Visit(const std::string& folder) {
-        // The identity of the folder whatever path reached it: a link back
-        // to a folder being walked would repeat the walk without end.
-        Result<sys::FileId> id = sys::GetFileId(folder + ".");
-        if (id && std::find(path_.begin(), path_.end(), *id) != path_.end()) {
+        // Where the folder is already on the current path (a link leading
+        // back up), walking it again would repeat the walk without end.
+        Result<std::uint64_t> index = sys::GetFileIndex(folder + ".");
+        if (index && IsOnPath(folder, *index)) {
             return;
         }
-        if (id) {
-            path_.push_back(*id);
+        if (index) {
+            path_.push_back(OnPath{folder, *index});
         }
-        AddFiles(folder);
-        VisitSubfolders(folder);
-        if (id) {
+        if (matchesAll_) {
+            // One listing serves for the files and the subfolders.
+            sys::Listing listing = sys::ListEntries(folder + "*");
+            NoteGap(listing);
+            AddFiles(folder, listing);
+            VisitSubfolders(folder, listing);
+        } else {
+            sys::Listing files = sys::ListEntries(folder + namePattern_);
+            NoteGap(files);
+            AddFiles(folder, files);
+            sys::Listing all = sys::ListEntries(folder + "*");
+            NoteGap(all);
+            VisitSubfolders(folder, all);
+        }
+        if (index) {
             path_.pop_back();
         }
     }
 
   private:
+    bool IsOnPath(const std::string& folder, std::uint64_t index) const {
+        for (const OnPath& on : path_) {
+            if (on.index != index) {
+                continue;
+            }
+            Result<sys::FileId> mine = sys::GetFileId(folder + ".");
+            Result<sys::FileId> theirs = sys::GetFileId(on.folder + ".");
+            if (!mine || !theirs || *mine == *theirs) {
+                return true; // the same folder, or no telling: not walked twice
+            }
+        }
+        return false;
+    }
+
     void NoteGap(const sys::Listing& listing) {
         if (listing.failure) {
             list_.gaps.push_back(*listing.failure);
         }
     }
 
-    void AddFiles(const std::string& folder) {
-        sys::Listing listing = sys::ListEntries(folder + namePattern_);
-        NoteGap(listing);
+    void AddFiles(const std::string& folder, sys::Listing& listing) {
         for (sys::DirEntry& entry : listing.entries) {
             if (!entry.Has(sys::kAttributeDirectory)) {
-                list_.files.push_back(CollectedFile{folder, std::move(entry.name), entry.attributes,
+                list_.files.push_back(CollectedFile{folder, entry.name, entry.attributes,
                                                     entry.size, entry.lastWriteUtc});
             }
         }
     }
 
-    void VisitSubfolders(const std::string& folder) {
-        sys::Listing listing = sys::ListEntries(folder + "*");
-        NoteGap(listing);
+    void VisitSubfolders(const std::string& folder, const sys::Listing& listing) {
         for (const sys::DirEntry& entry : listing.entries) {
             if (entry.Has(sys::kAttributeDirectory) && !entry.Has(sys::kAttributeHidden) &&
                 !entry.IsDotEntry()) {
@@ -61,7 +92,8 @@ class Walk {
 
     const std::string& namePattern_;
     FileList& list_;
-    std::vector<sys::FileId> path_; // the folders from the top to the one being walked
+    const bool matchesAll_;
+    std::vector<OnPath> path_; // the folders from the top to the one being walked
 };
 
 } // namespace

@@ -189,6 +189,35 @@ Result<FileId> GetFileId(const std::string& path) {
     return IdOfHandle(handle->Get(), path);
 }
 
+Result<std::uint64_t> GetFileIndex(const std::string& path) {
+    auto handle = OpenFile("identify", path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+    if (!handle) {
+        return handle.Why();
+    }
+    // NtQueryInformationFile's FileInternalInformation (6) answers from the
+    // file alone; found at run time, as the program binds no ntdll import.
+    struct IoStatus {
+        void* status;
+        ULONG_PTR information;
+    };
+    using QueryFn = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    constexpr int kFileInternalInformation = 6;
+    LARGE_INTEGER index{};
+    IoStatus io{};
+    if (query != nullptr &&
+        query(handle->Get(), &io, &index, sizeof index, kFileInternalInformation) >= 0) {
+        return static_cast<std::uint64_t>(index.QuadPart);
+    }
+    Result<FileId> id = IdOfHandle(handle->Get(), path);
+    if (!id) {
+        return id.Why();
+    }
+    return id->index;
+}
+
 Result<std::string> CanonicalName(const std::string& path) {
     std::wstring full = FullPath(Wide(path));
     if (full.empty()) {

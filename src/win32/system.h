@@ -72,6 +72,12 @@ struct FileId {
 // Of a file or a folder, through any links on the way.
 Result<FileId> GetFileId(const std::string& path);
 
+// The file's or folder's index on its volume, without the volume: cheap
+// where the whole identity is not (asking a volume its serial number goes
+// through a device driver under some systems). Equal indexes on two volumes
+// are possible; GetFileId tells such files apart.
+Result<std::uint64_t> GetFileIndex(const std::string& path);
+
 // The last component of an existing path as the file system names it: its
 // long form (not an 8.3 alias), without the trailing dots and spaces the
 // system drops, upper-cased as the file system compares names. For a path

@@ -277,6 +277,14 @@ Result<FileId> GetFileId(const std::string& path) {
     return IdOf(status);
 }
 
+Result<std::uint64_t> GetFileIndex(const std::string& path) {
+    struct stat status {};
+    if (stat(Posix(path).c_str(), &status) != 0) {
+        return Errno("identify", path);
+    }
+    return static_cast<std::uint64_t>(status.st_ino);
+}
+
 Result<std::string> CanonicalName(const std::string& path) {
     std::string name = NameOf(Posix(path));
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
