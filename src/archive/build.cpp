@@ -29,6 +29,9 @@ class PieceWriter {
     PassOutcome Outcome() const { return outcome_; }
 
     bool Write(EntryPiece& piece) {
+        if (excluded_.size() <= piece.file) {
+            excluded_.resize(piece.file + 1, false);
+        }
         if (excluded_[piece.file]) {
             return true; // a later block of a file already left out
         }
@@ -116,11 +119,13 @@ unsigned DefaultWorkers() {
     return std::min(sys::ProcessorCount(), 16u);
 }
 
-BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
-                         const CarryOver& carryOver, unsigned workers) {
-    std::vector<bool> excluded(files.size(), false);
+BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const CarryOver& carryOver,
+                         unsigned workers) {
+    // The files found, in order, for a second pass should one be needed.
+    std::vector<FileToAdd> found;
+    std::vector<bool> excluded;
     bool allAdded = true;
-    for (;;) {
+    for (bool first = true;; first = false) {
         ZipWriter* writer = target.BeginTemporary();
         if (writer == nullptr) {
             return {};
@@ -131,11 +136,32 @@ BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& fi
                 return {};
             }
         }
+        FileFeed feed = find;
+        if (first) {
+            feed = [&](const FileEmitter& emit) {
+                find([&](std::size_t, const FileToAdd& file) {
+                    found.push_back(file);
+                    emit(found.size() - 1, file);
+                });
+            };
+        } else {
+            feed = [&](const FileEmitter& emit) {
+                for (std::size_t i = 0; i < found.size(); ++i) {
+                    if (!excluded[i]) {
+                        emit(i, found[i]);
+                    }
+                }
+            };
+        }
         Pass pass;
         PieceWriter pieces(target, *writer, excluded, pass);
-        RunEntryPipeline(files, excluded, OptionsFor(target, workers),
+        RunEntryPipeline(feed, OptionsFor(target, workers),
                          [&](EntryPiece& piece) { return pieces.Write(piece); });
+        excluded.resize(found.size(), false);
         allAdded = allAdded && pass.allAdded;
+        if (first && found.empty()) {
+            return {}; // nothing to store: nothing is written
+        }
         if (pieces.Outcome() == PassOutcome::Restart) {
             continue;
         }
@@ -145,8 +171,20 @@ BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& fi
         if (pieces.Outcome() == PassOutcome::Failed || pass.added == 0 || !target.Commit()) {
             return {};
         }
-        return BuildResult{pass.added, allAdded, true};
+        return BuildResult{found.size(), pass.added, allAdded, true};
     }
+}
+
+BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
+                         const CarryOver& carryOver, unsigned workers) {
+    return BuildArchive(
+        target,
+        [&files](const FileEmitter& emit) {
+            for (std::size_t i = 0; i < files.size(); ++i) {
+                emit(i, files[i]);
+            }
+        },
+        carryOver, workers);
 }
 
 } // namespace kelzar

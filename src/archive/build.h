@@ -13,6 +13,7 @@
 namespace kelzar {
 
 struct BuildResult {
+    std::size_t found = 0; // files there were to store
     int added = 0;         // files stored in the archive now in place
     bool allAdded = false; // every file that should have been stored was
     bool inPlace = false;  // the new archive replaced the target
@@ -30,5 +31,11 @@ using CarryOver = std::function<Status(ZipWriter&)>;
 // are read and compressed on `workers` threads.
 BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& files,
                          const CarryOver& carryOver, unsigned workers = DefaultWorkers());
+
+// The same for files that `find` emits while the archive is already being
+// written (the emitted index is ignored): finding overlaps with compressing.
+// When it finds none, nothing is written and the report says so.
+BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const CarryOver& carryOver,
+                         unsigned workers = DefaultWorkers());
 
 } // namespace kelzar

@@ -6,7 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <map>
+#include <deque>
 #include <memory>
 
 namespace kelzar {
@@ -19,15 +19,6 @@ constexpr std::size_t kDictionary = 32 * 1024;
 constexpr std::size_t kMaxPiecesAhead = 256;
 constexpr std::uint64_t kMaxBytesAhead = 8u << 20;
 
-// One unit of work: a whole file, or one block of a large one.
-struct Job {
-    std::size_t file = 0;
-    unsigned block = 0;
-    unsigned blocks = 1;
-    std::uint64_t offset = 0; // of the block's content in the file
-    std::uint64_t length = 0;
-};
-
 // A file stored in several blocks is opened once, by the job of its first
 // block (always taken before the others); the other blocks read through the
 // same handle, so all of them see the same file.
@@ -39,19 +30,34 @@ struct SharedFile {
     unsigned unfinished = 0; // blocks still to read through it
 };
 
+// A file as the feed emitted it; it stays where it is while the pipeline runs.
+struct FedFile {
+    std::size_t index = 0; // the caller's number for it
+    FileToAdd file;
+    std::unique_ptr<SharedFile> shared; // for a file in several blocks
+};
+
+// One unit of work: a whole file, or one block of a large one.
+struct Job {
+    FedFile* file = nullptr;
+    unsigned block = 0;
+    unsigned blocks = 1;
+    std::uint64_t offset = 0; // of the block's content in the file
+    std::uint64_t length = 0;
+};
+
 class Pipeline {
   public:
-    Pipeline(const std::vector<FileToAdd>& files, const std::vector<bool>& skip,
-             const PipelineOptions& options)
-        : files_(files), options_(options) {
-        Plan(skip);
-    }
+    explicit Pipeline(const PipelineOptions& options) : options_(options) {}
 
-    void Run(const std::function<bool(EntryPiece&)>& consume) {
+    // Thread 0 writes, thread 1 feeds, the others work.
+    void Run(const FileFeed& feed, const std::function<bool(EntryPiece&)>& consume) {
         unsigned workers = std::max(1u, options_.workers);
-        sys::RunInParallel(workers + 1, [&](unsigned index) {
+        sys::RunInParallel(workers + 2, [&](unsigned index) {
             if (index == 0) {
                 Consume(consume);
+            } else if (index == 1) {
+                Feed(feed);
             } else {
                 Work();
             }
@@ -59,36 +65,51 @@ class Pipeline {
     }
 
   private:
-    void Plan(const std::vector<bool>& skip) {
+    void Feed(const FileFeed& feed) {
+        feed([this](std::size_t index, const FileToAdd& file) { Plan(index, file); });
+        sys::MutexLock lock(mutex_);
+        planned_ = true;
+        changed_.WakeAll();
+    }
+
+    // Cuts the file into jobs: one, or one per block.
+    void Plan(std::size_t index, const FileToAdd& file) {
+        auto fed = std::make_unique<FedFile>(FedFile{index, file, nullptr});
         const std::uint64_t block = options_.blockSize;
-        for (std::size_t i = 0; i < files_.size(); ++i) {
-            if (skip[i]) {
-                continue;
-            }
-            const std::uint64_t size = files_[i].size;
-            if (size <= block) {
-                jobs_.push_back(Job{i, 0, 1, 0, size});
-                continue;
-            }
+        const std::uint64_t size = file.size;
+        std::vector<Job> jobs;
+        if (size <= block) {
+            jobs.push_back(Job{fed.get(), 0, 1, 0, size});
+        } else {
             auto blocks = static_cast<unsigned>((size + block - 1) / block);
             for (unsigned k = 0; k < blocks; ++k) {
                 std::uint64_t offset = k * block;
-                jobs_.push_back(Job{i, k, blocks, offset, std::min(block, size - offset)});
+                jobs.push_back(Job{fed.get(), k, blocks, offset, std::min(block, size - offset)});
             }
-            shared_[i] = std::make_unique<SharedFile>();
-            shared_[i]->unfinished = blocks;
+            fed->shared = std::make_unique<SharedFile>();
+            fed->shared->unfinished = blocks;
         }
-        ready_.resize(jobs_.size());
+        sys::MutexLock lock(mutex_);
+        files_.push_back(std::move(fed));
+        for (const Job& job : jobs) {
+            jobs_.push_back(job);
+            ready_.emplace_back();
+        }
+        changed_.WakeAll();
     }
 
     // The writer's side: each piece in order, as soon as it is ready.
     void Consume(const std::function<bool(EntryPiece&)>& consume) {
-        for (std::size_t seq = 0; seq < jobs_.size(); ++seq) {
+        for (std::size_t seq = 0;; ++seq) {
             std::unique_ptr<EntryPiece> piece;
             {
                 sys::MutexLock lock(mutex_);
-                while (!ready_[seq]) {
+                while (!(seq < ready_.size() && ready_[seq]) &&
+                       !(planned_ && seq >= jobs_.size())) {
                     changed_.Wait(mutex_);
+                }
+                if (seq >= jobs_.size()) {
+                    break; // all fed and all written
                 }
                 piece = std::move(ready_[seq]);
                 consumed_ = seq + 1;
@@ -110,18 +131,21 @@ class Pipeline {
         std::vector<unsigned char> buffer;
         for (;;) {
             std::size_t seq;
+            Job job;
             {
                 sys::MutexLock lock(mutex_);
-                while (!stopped_ && next_ < jobs_.size() && !MayTake(next_)) {
+                while (!stopped_ && !(next_ < jobs_.size() && MayTake(next_)) &&
+                       !(planned_ && next_ >= jobs_.size())) {
                     changed_.Wait(mutex_);
                 }
                 if (stopped_ || next_ >= jobs_.size()) {
                     return;
                 }
                 seq = next_++;
-                bytesAhead_ += jobs_[seq].length;
+                job = jobs_[seq];
+                bytesAhead_ += job.length;
             }
-            auto piece = std::make_unique<EntryPiece>(Prepare(jobs_[seq], deflater, buffer));
+            auto piece = std::make_unique<EntryPiece>(Prepare(job, deflater, buffer));
             sys::MutexLock lock(mutex_);
             ready_[seq] = std::move(piece);
             changed_.WakeAll();
@@ -136,9 +160,9 @@ class Pipeline {
     }
 
     EntryPiece Prepare(const Job& job, Deflater& deflater, std::vector<unsigned char>& buffer) {
-        const FileToAdd& file = files_[job.file];
+        const FileToAdd& file = job.file->file;
         EntryPiece piece;
-        piece.file = job.file;
+        piece.file = job.file->index;
         piece.block = job.block;
         piece.blocks = job.blocks;
         piece.fileSize = file.size;
@@ -152,7 +176,7 @@ class Pipeline {
             piece.name = std::move(*name);
             piece.dosDateTime = ToDosDateTime(sys::LocalCalendarOf(file.lastWriteUtc));
         }
-        SharedFile* shared = job.blocks > 1 ? shared_.at(job.file).get() : nullptr;
+        SharedFile* shared = job.file->shared.get();
         std::optional<Result<sys::InputFile>> own;
         const Result<sys::InputFile>* opened = nullptr;
         if (shared == nullptr) {
@@ -225,7 +249,7 @@ class Pipeline {
                   deflater.Feed(content, static_cast<std::size_t>(job.length), sink) &&
                   (last ? deflater.Finish(sink) : deflater.EndBlock(sink));
         if (!ok) {
-            return Failure{0, "compress", files_[job.file].path};
+            return Failure{0, "compress", job.file->file.path};
         }
         piece.crc = deflater.Crc();
         piece.size = job.length;
@@ -239,26 +263,27 @@ class Pipeline {
         return std::move(piece);
     }
 
-    const std::vector<FileToAdd>& files_;
     const PipelineOptions& options_;
-    std::vector<Job> jobs_;
-    std::map<std::size_t, std::unique_ptr<SharedFile>> shared_;
 
+    // All of it under the mutex; a job taken is copied out, and the files
+    // it points to stay in place.
     sys::Mutex mutex_;
     sys::ConditionVariable changed_;
-    std::vector<std::unique_ptr<EntryPiece>> ready_;
+    std::deque<std::unique_ptr<FedFile>> files_;
+    std::deque<Job> jobs_;
+    std::deque<std::unique_ptr<EntryPiece>> ready_;
     std::size_t next_ = 0;     // the next job a worker takes
     std::size_t consumed_ = 0; // the pieces the writer has taken
     std::uint64_t bytesAhead_ = 0;
-    bool stopped_ = false;
+    bool planned_ = false; // the feed has emitted every file
+    bool stopped_ = false; // the writer wants no more
 };
 
 } // namespace
 
-void RunEntryPipeline(const std::vector<FileToAdd>& files, const std::vector<bool>& skip,
-                      const PipelineOptions& options,
+void RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
                       const std::function<bool(EntryPiece&)>& consume) {
-    Pipeline(files, skip, options).Run(consume);
+    Pipeline(options).Run(feed, consume);
 }
 
 } // namespace kelzar

@@ -61,11 +61,18 @@ struct PipelineOptions {
     std::function<bool(const sys::FileId& id)> isOwn;
 };
 
-// Prepares every file whose `skip` is false and calls `consume` with each
-// piece in order on the calling thread, until all are consumed or `consume`
-// returns false.
-void RunEntryPipeline(const std::vector<FileToAdd>& files, const std::vector<bool>& skip,
-                      const PipelineOptions& options,
+// Hands the files to the pipeline in order: `emit(index, file)` for each,
+// where index is the caller's own number for the file (EntryPiece::file).
+using FileEmitter = std::function<void(std::size_t index, const FileToAdd& file)>;
+// Runs on a thread of its own while the workers already compress what it
+// has emitted, so that finding the files (a walk through a folder tree)
+// overlaps with compressing them.
+using FileFeed = std::function<void(const FileEmitter& emit)>;
+
+// Prepares every file the feed emits and calls `consume` with each piece in
+// order on the calling thread, until all are consumed or `consume` returns
+// false.
+void RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
                       const std::function<bool(EntryPiece&)>& consume);
 
 } // namespace kelzar

@@ -12,28 +12,28 @@ namespace kelzar {
 
 namespace {
 
-// Hidden and system files are listed by the walk but never archived, and
-// leaving them out is no failure. Each is stored under its path less the
-// drive, with "\" throughout.
-std::vector<FileToAdd> CollectFilesToAdd(const std::string& filesToZip, RunReport& report,
-                                         bool& incomplete) {
-    FileList list;
-    CollectFiles(ParseFilePattern(filesToZip), list);
-    incomplete = list.Incomplete();
-    for (const Failure& gap : list.gaps) {
-        report.Add(gap);
-    }
-    std::vector<FileToAdd> files;
-    for (const CollectedFile& file : list.files) {
-        if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
-            continue;
+// Walks the tree and emits each file to store as the walk finds it. Hidden
+// and system files are listed by the walk but never archived, and leaving
+// them out is no failure. Each is stored under its path less the drive,
+// with "\\" throughout. What the walk could not reach goes to the report.
+FileFeed WalkFeed(const std::string& filesToZip, RunReport& report, bool& incomplete) {
+    return [&filesToZip, &report, &incomplete](const FileEmitter& emit) {
+        FileList list;
+        std::size_t index = 0;
+        CollectFiles(ParseFilePattern(filesToZip), list, [&](const CollectedFile& file) {
+            if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
+                return;
+            }
+            std::string path = file.Path();
+            std::string entryName = StripDriveAndLeadingBackslashes(WithBackslashes(path));
+            emit(index++, FileToAdd{std::move(path), file.name, std::move(entryName), file.size,
+                                    file.lastWriteUtc});
+        });
+        incomplete = list.Incomplete();
+        for (const Failure& gap : list.gaps) {
+            report.Add(gap);
         }
-        std::string path = file.Path();
-        std::string entryName = StripDriveAndLeadingBackslashes(WithBackslashes(path));
-        files.push_back(FileToAdd{std::move(path), file.name, std::move(entryName), file.size,
-                                  file.lastWriteUtc});
-    }
-    return files;
+    };
 }
 
 struct UnzCloser {
@@ -84,12 +84,6 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
     if (!target) {
         return 0;
     }
-    bool walkIncomplete = false;
-    std::vector<FileToAdd> files = CollectFilesToAdd(filesToZip, report, walkIncomplete);
-    if (files.empty()) {
-        report.Add("find a file that matches", filesToZip);
-        return 0;
-    }
     // Something the user may want to keep is never replaced.
     CarryOver carryOver;
     if (target->Exists()) {
@@ -99,9 +93,16 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
         }
         carryOver = [&](ZipWriter& writer) { return CarryOverFrom(zipfilePath, writer); };
     }
-    // A folder the walk could not search may hold files that belong in the
-    // archive: the others are added, and the run reports the gap.
-    BuildResult result = BuildArchive(*target, files, carryOver);
+    // The walk goes on while the files it has found are compressed. A
+    // folder it could not search may hold files that belong in the archive:
+    // the others are added, and the run reports the gap.
+    bool walkIncomplete = false;
+    BuildResult result =
+        BuildArchive(*target, WalkFeed(filesToZip, report, walkIncomplete), carryOver);
+    if (result.found == 0) {
+        report.Add("find a file that matches", filesToZip);
+        return 0;
+    }
     return result.inPlace && result.allAdded && !walkIncomplete ? result.added : 0;
 }
 

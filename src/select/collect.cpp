@@ -18,8 +18,9 @@ struct OnPath {
 
 class Walk {
   public:
-    Walk(const std::string& namePattern, FileList& list)
-        : namePattern_(namePattern), list_(list),
+    Walk(const std::string& namePattern, FileList& list,
+         const std::function<void(const CollectedFile&)>& found)
+        : namePattern_(namePattern), list_(list), found_(found),
           matchesAll_(namePattern == "*" || namePattern == "*.*") {}
 
     void Visit(const std::string& folder) {
@@ -77,6 +78,9 @@ class Walk {
             if (!entry.Has(sys::kAttributeDirectory)) {
                 list_.files.push_back(CollectedFile{folder, entry.name, entry.attributes,
                                                     entry.size, entry.lastWriteUtc});
+                if (found_) {
+                    found_(list_.files.back());
+                }
             }
         }
     }
@@ -92,6 +96,7 @@ class Walk {
 
     const std::string& namePattern_;
     FileList& list_;
+    const std::function<void(const CollectedFile&)>& found_;
     const bool matchesAll_;
     std::vector<OnPath> path_; // the folders from the top to the one being walked
 };
@@ -110,7 +115,12 @@ std::string FileList::Record(std::size_t i) const {
 }
 
 void CollectFiles(const FilePattern& pattern, FileList& list) {
-    Walk(pattern.name, list).Visit(pattern.folder);
+    CollectFiles(pattern, list, nullptr);
+}
+
+void CollectFiles(const FilePattern& pattern, FileList& list,
+                  const std::function<void(const CollectedFile&)>& found) {
+    Walk(pattern.name, list, found).Visit(pattern.folder);
 }
 
 } // namespace kelzar

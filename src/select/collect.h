@@ -6,6 +6,7 @@
 #include "select/file_pattern.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,10 @@ std::string BuildFileRecord(const std::string& folder, const std::string& name, 
 // (a link leading back up) is not entered again; links leading elsewhere are
 // followed.
 void CollectFiles(const FilePattern& pattern, FileList& list);
+
+// The same, telling `found` of each file as soon as the walk has it (so
+// that what is found can be worked on while the walk goes on).
+void CollectFiles(const FilePattern& pattern, FileList& list,
+                  const std::function<void(const CollectedFile&)>& found);
 
 } // namespace kelzar

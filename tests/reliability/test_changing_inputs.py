@@ -95,8 +95,10 @@ def wait_for_temporary(folder, minimum=0, timeout=60):
 
 
 class DeletedAfterCollection(Case):
-    # Deleted once the run has listed its files and begun its temporary
-    # archive, while it still reads a large file listed before it. In the
+    # Deleted once the run has found its files and is writing a large file
+    # listed before it (the walk of flag 1 goes on beside the compression of
+    # what it has found: only a temporary archive well into the large file
+    # tells that the walk is over). In the
     # walk of flag 1 a folder's own files come before its subfolders'. Flag 0
     # takes the files in the order the system lists them: a first run on two
     # small files learns that order, then the first becomes the large file
@@ -118,7 +120,7 @@ class DeletedAfterCollection(Case):
         return {first: big}
 
     def while_running(self, folder, archive):
-        wait_for_temporary(archive.parent)
+        wait_for_temporary(archive.parent, minimum=1_000_000)
         (folder / self.name.replace("\\", "/")).unlink()
 
 
