@@ -243,7 +243,8 @@ def wine_env() -> dict:
 def start_wine(env: dict) -> None:
     (WORK / "prefix").mkdir(parents=True, exist_ok=True)
     with open(WORK / "wineserver.log", "wb") as log:
-        subprocess.run(["wineserver", "-p"], env=env, stdout=log, stderr=log, check=True)
+        # A server left running by an earlier run serves as well.
+        subprocess.run(["wineserver", "-p"], env=env, stdout=log, stderr=log, check=False)
         if not (WORK / "prefix" / "system.reg").exists():
             subprocess.run(["wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
 
