@@ -45,6 +45,23 @@ class FileBytes : public ByteSource {
     std::uint64_t size_;
 };
 
+// The temporary archive while it is written: as much of it as has reached
+// the file. Reading moves the file position, which the writing does not
+// rely on (each write says where it goes).
+class ReachedBytes : public ByteSource {
+  public:
+    ReachedBytes(const sys::RandomAccessFile& file, const WrittenReach& reach)
+        : file_(file), reach_(reach) {}
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        return file_.ReadAt(offset, buffer, size);
+    }
+    std::uint64_t Size() const override { return reach_.bytes; }
+
+  private:
+    const sys::RandomAccessFile& file_;
+    const WrittenReach& reach_;
+};
+
 bool IsReadOnlyOrFolder(std::uint32_t attributes) {
     return (attributes & (sys::kAttributeReadOnly | sys::kAttributeDirectory)) != 0;
 }
@@ -138,7 +155,12 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
     if (auto id = temporary_->file.Id()) {
         ownFiles_.push_back(*id);
     }
-    writer_ = std::make_unique<ZipWriter>(CreateZipArchive(temporary_->file));
+    reach_ = WrittenReach{};
+    if (variant::VerifiesBeforeCommit()) {
+        reached_ = std::make_unique<ReachedBytes>(temporary_->file, reach_);
+        check_ = std::make_unique<TrailingCheck>(*reached_);
+    }
+    writer_ = std::make_unique<ZipWriter>(CreateZipArchive(temporary_->file, &reach_));
     if (!writer_->IsOpen()) {
         Fail(temporary_->file.FirstFailure().value_or(
             Failure{0, "start an archive in", temporary_->name}));
@@ -156,8 +178,12 @@ bool ArchiveTarget::Verify() {
     if (!size) {
         return Fail(size.Why());
     }
-    Status verified = VerifyArchive(FileBytes(file, *size), writer_->Written(),
-                                    std::min(sys::ProcessorCount(), 8u));
+    std::vector<WrittenEntry> written = writer_->Written();
+    Status verified = check_ ? check_->Finish(written) : Status::Done();
+    if (verified) {
+        verified =
+            VerifyArchive(FileBytes(file, *size), written, std::min(sys::ProcessorCount(), 8u));
+    }
     if (!verified) {
         Failure failure = verified.Why();
         failure.path = temporary_->name;
@@ -199,6 +225,8 @@ bool ArchiveTarget::Commit() {
         return false;
     }
     writer_.reset();
+    check_.reset();
+    reached_.reset();
     // The temporary was made hidden so that no other run archives it; the new
     // archive takes what the old one had of its own.
     sys::RandomAccessFile& file = temporary_->file;
@@ -226,6 +254,8 @@ bool ArchiveTarget::Commit() {
 
 void ArchiveTarget::DropTemporary() {
     writer_.reset(); // before the file it writes into is closed
+    check_.reset();
+    reached_.reset();
     if (temporary_) {
         temporary_->file.Close();
         sys::RemoveFile(temporary_->name);

@@ -7,6 +7,8 @@
 #pragma once
 
 #include "archive/report.h"
+#include "archive/trailing_check.h"
+#include "archive/zip_files.h"
 #include "archive/zip_writer.h"
 #include "win32/system.h"
 
@@ -36,6 +38,10 @@ class ArchiveTarget {
     // Starts a new temporary archive, dropping any begun before; nothing when
     // it cannot be created.
     ZipWriter* BeginTemporary();
+    // What reads the temporary archive's new entries back while it is
+    // written (entries not given to it are read back at the commit); none
+    // in a build that does not read back.
+    TrailingCheck* Check() { return check_.get(); }
     // Finishes the temporary archive, reads it back, and puts it in the
     // target's place with what the old archive had of its own: attributes,
     // creation time and access rules.
@@ -81,6 +87,9 @@ class ArchiveTarget {
     // move: no other program can slip in between, and it is never opened
     // twice.
     std::optional<sys::NewFile> temporary_;
+    WrittenReach reach_;
+    std::unique_ptr<ByteSource> reached_; // the temporary, as far as written
+    std::unique_ptr<TrailingCheck> check_;
     std::unique_ptr<ZipWriter> writer_;
 };
 

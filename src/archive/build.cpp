@@ -24,7 +24,8 @@ struct Pass {
 class PieceWriter {
   public:
     PieceWriter(ArchiveTarget& target, ZipWriter& writer, std::vector<bool>& excluded, Pass& pass)
-        : target_(target), writer_(writer), excluded_(excluded), pass_(pass) {}
+        : target_(target), writer_(writer), check_(target.Check()), excluded_(excluded),
+          pass_(pass) {}
 
     PassOutcome Outcome() const { return outcome_; }
 
@@ -67,14 +68,21 @@ class PieceWriter {
             header.utf8Flag = piece.name.utf8Flag;
             header.dosDateTime = piece.dosDateTime;
             header.zip64 = NeedsZip64(piece.fileSize);
+            const std::uint64_t at = writer_.NextEntryOffset();
             if (!writer_.BeginEntry(header)) {
                 return ArchiveFailed();
+            }
+            if (check_ != nullptr) {
+                check_->Follow(header.name, header.method, at, piece.fileSize);
             }
             crc_ = 0;
             size_ = 0;
         }
         if (!writer_.WriteEntryData(piece.deflated.data(), piece.deflated.size())) {
             return ArchiveFailed();
+        }
+        if (check_ != nullptr) {
+            check_->Grew(piece.deflated.size());
         }
         crc_ = piece.block == 0 ? piece.crc
                                 : static_cast<std::uint32_t>(crc32_combine(
@@ -84,7 +92,27 @@ class PieceWriter {
             if (!writer_.EndEntry(crc_, size_)) {
                 return ArchiveFailed();
             }
+            if (check_ != nullptr) {
+                check_->Ended(writer_.Written().size() - 1, crc_, size_);
+            }
             ++pass_.added;
+        }
+        return ReadBack();
+    }
+
+    // Reads back what has reached the file meanwhile: a written entry that
+    // is not sound fails the run now rather than at the commit.
+    bool ReadBack() {
+        if (check_ == nullptr) {
+            return true;
+        }
+        Status checked = check_->Advance();
+        if (!checked) {
+            Failure failure = checked.Why();
+            failure.path = target_.Path();
+            target_.Report().Add(failure);
+            outcome_ = PassOutcome::Failed;
+            return false;
         }
         return true;
     }
@@ -98,6 +126,7 @@ class PieceWriter {
 
     ArchiveTarget& target_;
     ZipWriter& writer_;
+    TrailingCheck* check_;
     std::vector<bool>& excluded_;
     Pass& pass_;
     PassOutcome outcome_ = PassOutcome::Finished;

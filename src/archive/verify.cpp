@@ -180,7 +180,8 @@ Result<std::vector<Header>> ReadCentral(const ByteSource& archive, const Directo
         if (header.name != want.name || (header.flags & 0x800) != want.utf8Flag ||
             header.method != want.method || header.dosDateTime != want.dosDateTime ||
             header.crc != want.crc || header.compressedSize != want.compressedSize ||
-            header.uncompressedSize != want.uncompressedSize || (header.flags & 0x9) != 0) {
+            header.uncompressedSize != want.uncompressedSize ||
+            header.localOffset != want.localOffset || (header.flags & 0x9) != 0) {
             return Damaged("central header of " + want.name + " is not what was written");
         }
         headers.push_back(std::move(header));
@@ -225,74 +226,26 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const Header& 
     return central.localOffset + kLocalSize + nameLength + extraLength;
 }
 
-// Reads the entry's data and checks that it yields exactly its size and CRC.
-class DataChecker {
-  public:
-    DataChecker() { ready_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
-    DataChecker(const DataChecker&) = delete;
-    DataChecker& operator=(const DataChecker&) = delete;
-    ~DataChecker() {
-        if (ready_) {
-            inflateEnd(&stream_);
+// Reads the entry's data from the archive into the check.
+Status CheckData(const ByteSource& archive, std::uint64_t at, const Header& entry,
+                 EntryDataCheck& check, std::vector<unsigned char>& buffer) {
+    if (Status begun = check.Begin(entry.name, entry.method, entry.uncompressedSize); !begun) {
+        return begun;
+    }
+    buffer.resize(kPiece);
+    for (std::uint64_t done = 0; done < entry.compressedSize;) {
+        auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
+        if (!archive.ReadAt(at + done, buffer.data(), piece)) {
+            return Damaged("data of " + entry.name + " unreadable");
+        }
+        done += piece;
+        if (Status taken = check.Take(buffer.data(), piece); !taken) {
+            return taken;
         }
     }
-
-    Status Check(const ByteSource& archive, std::uint64_t at, const Header& entry) {
-        crc_ = 0;
-        produced_ = 0;
-        if (entry.method == Z_DEFLATED && (!ready_ || inflateReset(&stream_) != Z_OK)) {
-            return Damaged("inflate");
-        }
-        bool ended = entry.method != Z_DEFLATED;
-        for (std::uint64_t done = 0; done < entry.compressedSize;) {
-            auto piece = static_cast<std::size_t>(
-                std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
-            if (!archive.ReadAt(at + done, in_, piece)) {
-                return Damaged("data of " + entry.name + " unreadable");
-            }
-            done += piece;
-            bool ok = entry.method == Z_DEFLATED ? Inflate(piece, ended) : Take(in_, piece);
-            if (!ok || produced_ > entry.uncompressedSize) {
-                return Damaged("data of " + entry.name + " does not inflate to its size");
-            }
-        }
-        if (!ended || produced_ != entry.uncompressedSize || crc_ != entry.crc) {
-            return Damaged("data of " + entry.name + " fails its size or CRC");
-        }
-        return Status::Done();
-    }
-
-  private:
-    bool Take(const unsigned char* data, std::size_t size) {
-        crc_ = static_cast<std::uint32_t>(crc32(crc_, data, static_cast<uInt>(size)));
-        produced_ += size;
-        return true;
-    }
-
-    bool Inflate(std::size_t size, bool& ended) {
-        stream_.next_in = in_;
-        stream_.avail_in = static_cast<uInt>(size);
-        while (stream_.avail_in > 0 && !ended) {
-            stream_.next_out = out_;
-            stream_.avail_out = sizeof out_;
-            int result = inflate(&stream_, Z_NO_FLUSH);
-            if (result != Z_OK && result != Z_STREAM_END) {
-                return false;
-            }
-            Take(out_, sizeof out_ - stream_.avail_out);
-            ended = result == Z_STREAM_END;
-        }
-        // Nothing may follow the end of the stream within the entry.
-        return stream_.avail_in == 0;
-    }
-
-    z_stream stream_{};
-    bool ready_ = false;
-    std::uint32_t crc_ = 0;
-    std::uint64_t produced_ = 0;
-    unsigned char in_[kPiece];
-    unsigned char out_[kPiece];
-};
+    return check.End(entry.crc);
+}
 
 // One worker's view of the archive: its run of entries lies in one stretch,
 // read in large pieces rather than header by header (every read is a
@@ -355,6 +308,85 @@ std::vector<std::size_t> SplitByData(const std::vector<Header>& headers, unsigne
 
 } // namespace
 
+struct EntryDataCheck::State {
+    z_stream stream{};
+    bool ready = false;
+    std::string name;
+    bool deflated = false;
+    bool ended = false;
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t produced = 0;
+    unsigned char out[kPiece];
+
+    Status Fail(const char* what) const { return Damaged("data of " + name + " " + what); }
+
+    void Produced(const unsigned char* data, std::size_t length) {
+        crc = static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+        produced += length;
+    }
+};
+
+EntryDataCheck::EntryDataCheck() : state_(std::make_unique<State>()) {
+    state_->ready = inflateInit2(&state_->stream, -MAX_WBITS) == Z_OK;
+}
+
+EntryDataCheck::~EntryDataCheck() {
+    if (state_->ready) {
+        inflateEnd(&state_->stream);
+    }
+}
+
+Status EntryDataCheck::Begin(const std::string& name, int method, std::uint64_t size) {
+    State& s = *state_;
+    s.name = name;
+    s.deflated = method == Z_DEFLATED;
+    s.ended = !s.deflated;
+    s.size = size;
+    s.crc = 0;
+    s.produced = 0;
+    if (s.deflated && (!s.ready || inflateReset(&s.stream) != Z_OK)) {
+        return s.Fail("cannot be inflated");
+    }
+    return Status::Done();
+}
+
+Status EntryDataCheck::Take(const unsigned char* data, std::size_t size) {
+    State& s = *state_;
+    if (!s.deflated) {
+        s.Produced(data, size);
+    } else {
+        s.stream.next_in = const_cast<unsigned char*>(data);
+        s.stream.avail_in = static_cast<uInt>(size);
+        while (s.stream.avail_in > 0 && !s.ended) {
+            s.stream.next_out = s.out;
+            s.stream.avail_out = sizeof s.out;
+            int result = inflate(&s.stream, Z_NO_FLUSH);
+            if (result != Z_OK && result != Z_STREAM_END) {
+                return s.Fail("do not inflate");
+            }
+            s.Produced(s.out, sizeof s.out - s.stream.avail_out);
+            s.ended = result == Z_STREAM_END;
+        }
+        // Nothing may follow the end of the stream within the entry.
+        if (s.stream.avail_in != 0) {
+            return s.Fail("go on past the end of their stream");
+        }
+    }
+    if (s.produced > s.size) {
+        return s.Fail("inflate to more than their size");
+    }
+    return Status::Done();
+}
+
+Status EntryDataCheck::End(std::uint32_t crc) {
+    const State& s = *state_;
+    if (!s.ended || s.produced != s.size || s.crc != crc) {
+        return s.Fail("fail their size or CRC");
+    }
+    return Status::Done();
+}
+
 Status VerifyArchive(const ByteSource& archive, const std::vector<WrittenEntry>& expected,
                      unsigned workers) {
     Result<Directory> directory = FindDirectory(archive);
@@ -377,17 +409,24 @@ Status VerifyArchive(const ByteSource& archive, const std::vector<WrittenEntry>&
     std::vector<Status> outcomes(runs.size() - 1);
     std::atomic<bool> failed{false};
     sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
-        auto checker = std::make_unique<DataChecker>();
+        EntryDataCheck check;
+        std::vector<unsigned char> buffer;
         WindowedSource window(archive);
         for (std::size_t i = runs[part]; i < runs[part + 1] && !failed; ++i) {
             const Header& entry = (*headers)[i];
+            const WrittenEntry& want = expected[i];
             std::uint64_t next =
                 i + 1 < headers->size() ? (*headers)[i + 1].localOffset : directory->offset;
             Result<std::uint64_t> data = CheckLocalHeader(window, entry);
             Status status = !data ? Status(data.Why())
                             : *data + entry.compressedSize > next
                                 ? Status(Damaged("data of " + entry.name + " overlaps the next"))
-                                : checker->Check(window, *data, entry);
+                            : want.checkedDataAt
+                                ? (*want.checkedDataAt == *data
+                                       ? Status::Done()
+                                       : Status(Damaged("data of " + entry.name +
+                                                        " are not where they were read back")))
+                                : CheckData(window, *data, entry, check, buffer);
             if (!status) {
                 outcomes[part] = status;
                 failed = true;

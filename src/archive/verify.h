@@ -1,7 +1,9 @@
 // Reading a just-written archive back before it may replace anything: the
 // central directory and the local headers must agree with each other and
-// with what the writer put in, entry for entry and in order, and every
-// entry's data must inflate to its recorded size with its recorded CRC.
+// with what the writer put in, entry for entry, in order and where it put
+// them, and every entry's data must inflate to its recorded size with its
+// recorded CRC (entries whose data were read back while the archive was
+// written are not read again).
 // Independent of minizip: it reads the bytes as any other reader would.
 #pragma once
 
@@ -9,10 +11,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kelzar {
+
+// The fixed fields of a local header, before the name.
+constexpr std::size_t kLocalHeaderSize = 30;
 
 // One entry as the writer wrote it.
 struct WrittenEntry {
@@ -23,6 +30,11 @@ struct WrittenEntry {
     std::uint32_t crc = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
+    bool zip64 = false;            // its local header has room for 64-bit sizes
+    std::uint64_t localOffset = 0; // where its local header begins
+    // Where its data begins, when they were already read back from the file
+    // and found sound while the archive was being written.
+    std::optional<std::uint64_t> checkedDataAt;
 };
 
 // Positional reads from the archive; safe to call from several threads.
@@ -32,6 +44,27 @@ class ByteSource {
     // Fills all of `size` bytes at `offset`, or fails.
     virtual Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const = 0;
     virtual std::uint64_t Size() const = 0;
+};
+
+// Checks one entry's data as they come, piece by piece: they must inflate
+// (or, stored, be taken as they are) to exactly the recorded size and CRC.
+class EntryDataCheck {
+  public:
+    EntryDataCheck();
+    EntryDataCheck(const EntryDataCheck&) = delete;
+    EntryDataCheck& operator=(const EntryDataCheck&) = delete;
+    ~EntryDataCheck();
+
+    // Starts on the data of an entry with this method and size.
+    Status Begin(const std::string& name, int method, std::uint64_t size);
+    // The entry's next bytes as stored.
+    Status Take(const unsigned char* data, std::size_t size);
+    // All of the entry's bytes have been taken.
+    Status End(std::uint32_t crc);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // Done when the archive holds exactly `expected`, sound. The entries' data

@@ -3,6 +3,7 @@
 #include "archive/buffered_io.h"
 #include "archive/variant.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kelzar {
@@ -13,7 +14,17 @@ namespace {
 // closes is this view of it, which also remembers whether a call failed.
 struct FileView {
     sys::RandomAccessFile* file = nullptr;
+    WrittenReach* reach = nullptr; // told how far the writes have come
     bool failed = false;
+    // Where the file is read or written next, as far as the calls through
+    // this view have moved it.
+    std::uint64_t position = 0;
+};
+
+// What minizip is given for a "file name".
+struct ArchiveFile {
+    sys::RandomAccessFile* file = nullptr;
+    WrittenReach* reach = nullptr;
 };
 
 FileView* AsView(voidpf stream) {
@@ -21,15 +32,18 @@ FileView* AsView(voidpf stream) {
 }
 
 voidpf Open(voidpf, const void* name, int) {
-    auto* file =
-        const_cast<sys::RandomAccessFile*>(static_cast<const sys::RandomAccessFile*>(name));
-    return file != nullptr && file->IsOpen() ? new FileView{file} : nullptr;
+    const auto* archive = static_cast<const ArchiveFile*>(name);
+    if (archive == nullptr || archive->file == nullptr || !archive->file->IsOpen()) {
+        return nullptr;
+    }
+    return new FileView{archive->file, archive->reach};
 }
 
 uLong Read(voidpf, voidpf stream, void* buffer, uLong size) {
     FileView* view = AsView(stream);
     auto read = view->file->Read(buffer, size);
     view->failed = view->failed || !read;
+    view->position += read ? *read : 0;
     return read ? static_cast<uLong>(*read) : 0;
 }
 
@@ -49,6 +63,10 @@ uLong Write(voidpf, voidpf stream, const void* buffer, uLong size) {
         view->failed = true;
         return 0;
     }
+    view->position += size;
+    if (view->reach != nullptr) {
+        view->reach->bytes = std::max(view->reach->bytes, view->position);
+    }
     return size;
 }
 
@@ -67,7 +85,11 @@ long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
         return -1;
     }
-    return base && view->file->SeekTo(*base + offset) ? 0 : -1;
+    if (!base || !view->file->SeekTo(*base + offset)) {
+        return -1;
+    }
+    view->position = *base + offset;
+    return 0;
 }
 
 int Close(voidpf, voidpf stream) {
@@ -88,18 +110,17 @@ zlib_filefunc64_def* FileFunctions() {
     return const_cast<zlib_filefunc64_def*>(buffered.Functions());
 }
 
-const void* AsName(sys::RandomAccessFile& file) {
-    return &file;
-}
-
 } // namespace
 
-zipFile CreateZipArchive(sys::RandomAccessFile& file) {
-    return zipOpen2_64(AsName(file), APPEND_STATUS_CREATE, nullptr, FileFunctions());
+zipFile CreateZipArchive(sys::RandomAccessFile& file, WrittenReach* reach) {
+    // minizip opens the "name" at once and keeps only the view made of it.
+    ArchiveFile archive{&file, reach};
+    return zipOpen2_64(&archive, APPEND_STATUS_CREATE, nullptr, FileFunctions());
 }
 
 unzFile OpenZipArchive(sys::RandomAccessFile& file) {
-    return unzOpen2_64(AsName(file), FileFunctions());
+    ArchiveFile archive{&file, nullptr};
+    return unzOpen2_64(&archive, FileFunctions());
 }
 
 } // namespace kelzar

@@ -12,9 +12,17 @@
 
 namespace kelzar {
 
+// How much of an archive being written has reached its file: the bytes
+// below this offset are written through every buffer on the way and are
+// never written again, so they may be read back while writing goes on.
+struct WrittenReach {
+    std::uint64_t bytes = 0;
+};
+
 // A new archive written into `file`, which must be empty and outlive the
-// archive; closing the archive leaves the file open.
-zipFile CreateZipArchive(sys::RandomAccessFile& file);
+// archive; closing the archive leaves the file open. `reach`, when given,
+// follows the writes.
+zipFile CreateZipArchive(sys::RandomAccessFile& file, WrittenReach* reach = nullptr);
 
 // The archive `file` holds; `file` must outlive it.
 unzFile OpenZipArchive(sys::RandomAccessFile& file);

@@ -29,7 +29,13 @@ bool ZipWriter::BeginEntry(const EntryHeader& header) {
         info.tmz_date.tm_mon = -1;
     }
     const int raw = 1;
-    pending_ = WrittenEntry{header.name, header.utf8Flag, header.method, header.dosDateTime};
+    pending_ = WrittenEntry{};
+    pending_.name = header.name;
+    pending_.utf8Flag = header.utf8Flag;
+    pending_.method = header.method;
+    pending_.dosDateTime = header.dosDateTime;
+    pending_.localOffset = nextOffset_;
+    pending_.zip64 = header.zip64;
     return zipOpenNewFileInZip4_64(archive_, header.name.c_str(), &info, nullptr, 0, nullptr, 0,
                                    nullptr, header.method, header.level, raw, -MAX_WBITS,
                                    DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
@@ -59,6 +65,11 @@ bool ZipWriter::EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize) {
     }
     pending_.crc = crc;
     pending_.uncompressedSize = uncompressedSize;
+    // minizip writes a local header of the fixed fields, the name and, for
+    // an entry with room for 64-bit sizes, a Zip64 field of 20 bytes; the
+    // data follow it, and the next entry them.
+    nextOffset_ = pending_.localOffset + kLocalHeaderSize + pending_.name.size() +
+                  (pending_.zip64 ? 20 : 0) + pending_.compressedSize;
     written_.push_back(std::move(pending_));
     pending_ = {};
     return true;

@@ -51,11 +51,14 @@ class ZipWriter {
     // Every entry ended so far, as it was written, in order: what reading the
     // archive back must find.
     const std::vector<WrittenEntry>& Written() const { return written_; }
+    // Where the next entry's local header goes.
+    std::uint64_t NextEntryOffset() const { return nextOffset_; }
 
   private:
     zipFile archive_;
     WrittenEntry pending_;
     std::vector<WrittenEntry> written_;
+    std::uint64_t nextOffset_ = 0;
 };
 
 } // namespace kelzar

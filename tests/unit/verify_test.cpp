@@ -2,6 +2,7 @@
 // passes, and each kind of damage a faulty layer, library or disk could do
 // is caught.
 #include "archive/deflater.h"
+#include "archive/trailing_check.h"
 #include "archive/verify.h"
 #include "archive/zip_writer.h"
 #include "memory_io.h"
@@ -141,6 +142,94 @@ INSTANTIATE_TEST_SUITE_P(
                    std::size_t second = Find(w.archive, "PK\x01\x02", central + 4);
                    w.archive[second + 42] -= 1;
                }}));
+
+// The archive as far as it has reached its file, while it is written.
+class GrowingBytes : public ByteSource {
+  public:
+    explicit GrowingBytes(const Bytes& bytes) : bytes_(bytes) {}
+    void Reach(std::uint64_t bytes) { reach_ = std::min<std::uint64_t>(bytes, bytes_.size()); }
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
+        if (offset + size > reach_) {
+            return Failure{0, "read beyond what was written", {}};
+        }
+        std::memcpy(buffer, bytes_.data() + offset, size);
+        return Status::Done();
+    }
+    std::uint64_t Size() const override { return reach_; }
+
+  private:
+    const Bytes& bytes_;
+    std::uint64_t reach_ = 0;
+};
+
+// Follows the entries in `follow` as the writer would, the file growing
+// `step` bytes at a time (each entry's data written in two halves), and
+// finishes; `entries` gets the marks.
+Status ReadBackWhileWriting(const Bytes& archive, std::vector<WrittenEntry>& entries,
+                            const std::vector<std::size_t>& follow, std::uint64_t step) {
+    GrowingBytes file(archive);
+    TrailingCheck check(file);
+    std::uint64_t reach = 0;
+    auto grow = [&](std::uint64_t to) {
+        for (; reach < to; reach = std::min(reach + step, to)) {
+            file.Reach(reach);
+            if (Status advanced = check.Advance(); !advanced) {
+                return advanced;
+            }
+        }
+        file.Reach(reach);
+        return check.Advance();
+    };
+    for (std::size_t index : follow) {
+        const WrittenEntry& entry = entries[index];
+        check.Follow(entry.name, entry.method, entry.localOffset, entry.uncompressedSize);
+        std::uint64_t half = entry.compressedSize / 2;
+        std::uint64_t dataAt =
+            entry.localOffset + kLocalHeaderSize + entry.name.size() + (entry.zip64 ? 20 : 0);
+        check.Grew(half);
+        if (Status grown = grow(dataAt + half); !grown) {
+            return grown;
+        }
+        check.Grew(entry.compressedSize - half);
+        check.Ended(index, entry.crc, entry.uncompressedSize);
+        if (Status grown = grow(dataAt + entry.compressedSize); !grown) {
+            return grown;
+        }
+    }
+    file.Reach(archive.size());
+    return check.Finish(entries);
+}
+
+TEST(TrailingCheck, MarksWhatItReadBackWhateverTheFileReached) {
+    for (std::uint64_t step : {1u, 4096u, 1u << 30}) {
+        Written written = WriteArchive();
+        // The stored entry stands for one carried over: not followed.
+        ASSERT_TRUE(ReadBackWhileWriting(written.archive, written.entries, {0, 2}, step)) << step;
+        EXPECT_TRUE(written.entries[0].checkedDataAt && !written.entries[1].checkedDataAt &&
+                    written.entries[2].checkedDataAt)
+            << step;
+        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2)) << step;
+    }
+}
+
+TEST(TrailingCheck, CatchesDamageBeforeTheArchiveIsFinished) {
+    const WrittenEntry first = WriteArchive().entries[0];
+    const std::size_t dataAt = kLocalHeaderSize + first.name.size();
+    // Its header's signature, its data's first, middle and last byte.
+    for (std::size_t at : {std::size_t{0}, dataAt, dataAt + first.compressedSize / 2,
+                           dataAt + first.compressedSize - 1}) {
+        Written written = WriteArchive();
+        written.archive[at] ^= 0x10;
+        EXPECT_FALSE(ReadBackWhileWriting(written.archive, written.entries, {0}, 4096)) << at;
+    }
+}
+
+TEST(TrailingCheck, AnEntryMarkedAtAnotherPlaceFailsTheReadBack) {
+    Written written = WriteArchive();
+    ASSERT_TRUE(ReadBackWhileWriting(written.archive, written.entries, {0, 2}, 4096));
+    *written.entries[2].checkedDataAt += 1;
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2));
+}
 
 } // namespace
 } // namespace kelzar

@@ -1,0 +1,142 @@
+#include "archive/trailing_check.h"
+
+#include <algorithm>
+
+namespace kelzar {
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+// Reads of at most this much, of whatever has reached the file.
+constexpr std::size_t kWindow = 1 << 20;
+
+std::uint16_t U16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t U32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(U16(p)) | (static_cast<std::uint32_t>(U16(p + 2)) << 16);
+}
+
+Failure Damaged(const std::string& what) {
+    return Failure{0, "verify: " + what, {}};
+}
+
+} // namespace
+
+void TrailingCheck::Follow(const std::string& name, int method, std::uint64_t localOffset,
+                           std::uint64_t size) {
+    Followed entry;
+    entry.name = name;
+    entry.method = method;
+    entry.localOffset = localOffset;
+    entry.size = size;
+    followed_.push_back(std::move(entry));
+}
+
+void TrailingCheck::Grew(std::uint64_t bytes) {
+    if (!followed_.empty()) {
+        followed_.back().written += bytes;
+    }
+}
+
+void TrailingCheck::Ended(std::size_t index, std::uint32_t crc, std::uint64_t size) {
+    if (!followed_.empty()) {
+        Followed& entry = followed_.back();
+        entry.ended = true;
+        entry.index = index;
+        entry.crc = crc;
+        entry.endedSize = size;
+    }
+}
+
+Result<const unsigned char*> TrailingCheck::Bytes(std::uint64_t at, std::size_t size,
+                                                  std::uint64_t reach) {
+    if (at < windowStart_ || at + size > windowStart_ + window_.size()) {
+        windowStart_ = at;
+        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, reach - at)));
+        if (Status read = file_.ReadAt(at, window_.data(), window_.size()); !read) {
+            window_.clear();
+            return read.Why();
+        }
+    }
+    return window_.data() + (at - windowStart_);
+}
+
+// Reads the local header the writer put down, to learn where the data
+// begin; the rest of the header is compared with the central one later.
+Status TrailingCheck::BeginFront(Followed& entry, std::uint64_t reach) {
+    if (reach < entry.localOffset + kLocalHeaderSize) {
+        return Status::Done(); // not on the file yet
+    }
+    Result<const unsigned char*> header = Bytes(entry.localOffset, kLocalHeaderSize, reach);
+    if (!header) {
+        return header.Why();
+    }
+    if (U32(*header) != kLocalSignature || U16(*header + 26) != entry.name.size()) {
+        return Damaged("no local header for " + entry.name + " where it was written");
+    }
+    entry.dataAt = entry.localOffset + kLocalHeaderSize + U16(*header + 26) + U16(*header + 28);
+    entry.begun = true;
+    return check_.Begin(entry.name, entry.method, entry.size);
+}
+
+Status TrailingCheck::Advance() {
+    const std::uint64_t reach = file_.Size();
+    while (!followed_.empty()) {
+        Followed& entry = followed_.front();
+        if (!entry.begun) {
+            if (Status begun = BeginFront(entry, reach); !begun || !entry.begun) {
+                return begun;
+            }
+        }
+        const std::uint64_t upTo = std::min(entry.dataAt + entry.written, reach);
+        while (entry.dataAt + entry.checked < upTo) {
+            const std::uint64_t at = entry.dataAt + entry.checked;
+            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(upTo - at, kWindow));
+            // Take what the window holds; refill it only when it holds none.
+            if (at >= windowStart_ && at < windowStart_ + window_.size()) {
+                piece =
+                    std::min(piece, static_cast<std::size_t>(windowStart_ + window_.size() - at));
+            }
+            Result<const unsigned char*> bytes = Bytes(at, piece, reach);
+            if (!bytes) {
+                return bytes.Why();
+            }
+            if (Status taken = check_.Take(*bytes, piece); !taken) {
+                return taken;
+            }
+            entry.checked += piece;
+        }
+        if (!entry.ended || entry.checked < entry.written) {
+            return Status::Done(); // the rest is not written or not on the file yet
+        }
+        if (entry.endedSize != entry.size) {
+            return Damaged("size of " + entry.name + " changed while it was written");
+        }
+        if (Status ended = check_.End(entry.crc); !ended) {
+            return ended;
+        }
+        checked_.push_back(Checked{entry.index, entry.dataAt});
+        followed_.pop_front();
+    }
+    return Status::Done();
+}
+
+Status TrailingCheck::Finish(std::vector<WrittenEntry>& entries) {
+    if (Status advanced = Advance(); !advanced) {
+        return advanced;
+    }
+    if (!followed_.empty()) {
+        return Damaged("data of " + followed_.front().name + " never reached the file");
+    }
+    for (const Checked& done : checked_) {
+        if (done.index >= entries.size()) {
+            return Damaged("an entry read back that the archive does not hold");
+        }
+        entries[done.index].checkedDataAt = done.dataAt;
+    }
+    return Status::Done();
+}
+
+} // namespace kelzar
