@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <set>
+#include <string>
 
 namespace kelzar {
 
@@ -19,13 +21,14 @@ struct Pass {
 };
 
 // Writes the pieces the pipeline hands over, in order. A file whose blocks
-// fail after its entry was begun has left a broken entry: it is excluded and
-// the whole archive is written again without it.
+// fail after its entry was begun has left a broken entry: the whole archive
+// is written again without it (and without the files left out before it).
 class PieceWriter {
   public:
-    PieceWriter(ArchiveTarget& target, ZipWriter& writer, std::vector<bool>& excluded, Pass& pass)
-        : target_(target), writer_(writer), check_(target.Check()), excluded_(excluded),
-          pass_(pass) {}
+    PieceWriter(ArchiveTarget& target, ZipWriter& writer, std::set<std::string>& leftOut,
+                Pass& pass)
+        : target_(target), writer_(writer), check_(target.Check()), leftOut_(leftOut), pass_(pass) {
+    }
 
     PassOutcome Outcome() const { return outcome_; }
 
@@ -53,6 +56,7 @@ class PieceWriter {
     bool LeaveOut(const EntryPiece& piece) {
         target_.Report().Add(piece.failure);
         excluded_[piece.file] = true;
+        leftOut_.insert(piece.path);
         pass_.allAdded = false;
         if (piece.block > 0) {
             outcome_ = PassOutcome::Restart; // its entry is begun and broken
@@ -127,7 +131,8 @@ class PieceWriter {
     ArchiveTarget& target_;
     ZipWriter& writer_;
     TrailingCheck* check_;
-    std::vector<bool>& excluded_;
+    std::set<std::string>& leftOut_;
+    std::vector<bool> excluded_; // by the pass's file numbers
     Pass& pass_;
     PassOutcome outcome_ = PassOutcome::Finished;
     std::uint32_t crc_ = 0;
@@ -150,9 +155,11 @@ unsigned DefaultWorkers() {
 
 BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const CarryOver& carryOver,
                          unsigned workers) {
-    // The files found, in order, for a second pass should one be needed.
-    std::vector<FileToAdd> found;
-    std::vector<bool> excluded;
+    // A second pass, should one be needed, finds the files again (rather
+    // than holding a list of every file for the rare case) and leaves out
+    // those the first left out.
+    std::set<std::string> leftOut;
+    std::size_t found = 0;
     bool allAdded = true;
     for (bool first = true;; first = false) {
         ZipWriter* writer = target.BeginTemporary();
@@ -165,30 +172,23 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
                 return {};
             }
         }
-        FileFeed feed = find;
-        if (first) {
-            feed = [&](const FileEmitter& emit) {
-                find([&](std::size_t, const FileToAdd& file) {
-                    found.push_back(file);
-                    emit(found.size() - 1, file);
-                });
-            };
-        } else {
-            feed = [&](const FileEmitter& emit) {
-                for (std::size_t i = 0; i < found.size(); ++i) {
-                    if (!excluded[i]) {
-                        emit(i, found[i]);
-                    }
+        std::size_t emitted = 0;
+        FileFeed feed = [&](const FileEmitter& emit) {
+            find([&](std::size_t, const FileToAdd& file) {
+                if (first || leftOut.count(file.path) == 0) {
+                    emit(emitted++, file);
                 }
-            };
-        }
+            });
+        };
         Pass pass;
-        PieceWriter pieces(target, *writer, excluded, pass);
+        PieceWriter pieces(target, *writer, leftOut, pass);
         RunEntryPipeline(feed, OptionsFor(target, workers),
                          [&](EntryPiece& piece) { return pieces.Write(piece); });
-        excluded.resize(found.size(), false);
+        if (first) {
+            found = emitted;
+        }
         allAdded = allAdded && pass.allAdded;
-        if (first && found.empty()) {
+        if (first && found == 0) {
             return {}; // nothing to store: nothing is written
         }
         if (pieces.Outcome() == PassOutcome::Restart) {
@@ -200,7 +200,7 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
         if (pieces.Outcome() == PassOutcome::Failed || pass.added == 0 || !target.Commit()) {
             return {};
         }
-        return BuildResult{found.size(), pass.added, allAdded, true};
+        return BuildResult{found, pass.added, allAdded, true};
     }
 }
 

@@ -34,6 +34,7 @@ BuildResult BuildArchive(ArchiveTarget& target, const std::vector<FileToAdd>& fi
 
 // The same for files that `find` emits while the archive is already being
 // written (the emitted index is ignored): finding overlaps with compressing.
+// `find` is called once more if the archive must be written again.
 // When it finds none, nothing is written and the report says so.
 BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const CarryOver& carryOver,
                          unsigned workers = DefaultWorkers());

@@ -104,16 +104,16 @@ class Pipeline {
             std::unique_ptr<EntryPiece> piece;
             {
                 sys::MutexLock lock(mutex_);
-                while (!(seq < ready_.size() && ready_[seq]) &&
-                       !(planned_ && seq >= jobs_.size())) {
+                while (!(seq < Planned() && ReadyAt(seq)) && !(planned_ && seq >= Planned())) {
                     changed_.Wait(mutex_);
                 }
-                if (seq >= jobs_.size()) {
+                if (seq >= Planned()) {
                     break; // all fed and all written
                 }
-                piece = std::move(ready_[seq]);
+                piece = std::move(ReadyAt(seq));
                 consumed_ = seq + 1;
-                bytesAhead_ -= jobs_[seq].length;
+                bytesAhead_ -= JobAt(seq).length;
+                Forget(seq);
                 changed_.WakeAll();
             }
             if (!consume(*piece)) {
@@ -134,20 +134,20 @@ class Pipeline {
             Job job;
             {
                 sys::MutexLock lock(mutex_);
-                while (!stopped_ && !(next_ < jobs_.size() && MayTake(next_)) &&
-                       !(planned_ && next_ >= jobs_.size())) {
+                while (!stopped_ && !(next_ < Planned() && MayTake(next_)) &&
+                       !(planned_ && next_ >= Planned())) {
                     changed_.Wait(mutex_);
                 }
-                if (stopped_ || next_ >= jobs_.size()) {
+                if (stopped_ || next_ >= Planned()) {
                     return;
                 }
                 seq = next_++;
-                job = jobs_[seq];
+                job = JobAt(seq);
                 bytesAhead_ += job.length;
             }
             auto piece = std::make_unique<EntryPiece>(Prepare(job, deflater, buffer));
             sys::MutexLock lock(mutex_);
-            ready_[seq] = std::move(piece);
+            ReadyAt(seq) = std::move(piece);
             changed_.WakeAll();
         }
     }
@@ -156,7 +156,26 @@ class Pipeline {
     // the workers are not too far ahead of it.
     bool MayTake(std::size_t seq) const {
         return seq == consumed_ || (seq < consumed_ + kMaxPiecesAhead &&
-                                    bytesAhead_ + jobs_[seq].length <= kMaxBytesAhead);
+                                    bytesAhead_ + JobAt(seq).length <= kMaxBytesAhead);
+    }
+
+    // Jobs and pieces by their number in the whole run; those written are
+    // let go, so that a run of a million files holds only what is in flight.
+    std::size_t Planned() const { return forgotten_ + jobs_.size(); }
+    const Job& JobAt(std::size_t seq) const { return jobs_[seq - forgotten_]; }
+    std::unique_ptr<EntryPiece>& ReadyAt(std::size_t seq) { return ready_[seq - forgotten_]; }
+
+    // The piece `seq` is written: its job goes, and with the last piece of a
+    // file the file (every block of it is prepared by then, so no worker
+    // still points at it).
+    void Forget(std::size_t seq) {
+        const Job& job = JobAt(seq);
+        if (job.block + 1 == job.blocks && !files_.empty() && files_.front().get() == job.file) {
+            files_.pop_front();
+        }
+        jobs_.pop_front();
+        ready_.pop_front();
+        ++forgotten_;
     }
 
     EntryPiece Prepare(const Job& job, Deflater& deflater, std::vector<unsigned char>& buffer) {
@@ -170,7 +189,7 @@ class Pipeline {
         if (job.block == 0) {
             std::optional<StoredName> name = EncodeEntryName(file.entryName);
             if (!name) {
-                return LeftOut(piece,
+                return LeftOut(piece, file.path,
                                Failure{0, "store a name that is not valid Unicode:", file.path});
             }
             piece.name = std::move(*name);
@@ -200,7 +219,7 @@ class Pipeline {
         if (shared != nullptr) {
             ReleaseShared(*shared);
         }
-        return done ? std::move(piece) : LeftOut(piece, done.Why());
+        return done ? std::move(piece) : LeftOut(piece, file.path, done.Why());
     }
 
     const Result<sys::InputFile>* OpenShared(SharedFile& shared, const Job& job,
@@ -256,8 +275,9 @@ class Pipeline {
         return Status::Done();
     }
 
-    static EntryPiece LeftOut(EntryPiece& piece, const Failure& failure) {
+    static EntryPiece LeftOut(EntryPiece& piece, const std::string& path, const Failure& failure) {
         piece.kind = EntryPiece::Kind::LeftOut;
+        piece.path = path;
         piece.failure = failure;
         piece.deflated.clear();
         return std::move(piece);
@@ -272,8 +292,9 @@ class Pipeline {
     std::deque<std::unique_ptr<FedFile>> files_;
     std::deque<Job> jobs_;
     std::deque<std::unique_ptr<EntryPiece>> ready_;
-    std::size_t next_ = 0;     // the next job a worker takes
-    std::size_t consumed_ = 0; // the pieces the writer has taken
+    std::size_t forgotten_ = 0; // jobs written and let go, all at the front
+    std::size_t next_ = 0;      // the next job a worker takes
+    std::size_t consumed_ = 0;  // the pieces the writer has taken
     std::uint64_t bytesAhead_ = 0;
     bool planned_ = false; // the feed has emitted every file
     bool stopped_ = false; // the writer wants no more

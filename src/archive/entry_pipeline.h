@@ -49,6 +49,7 @@ struct EntryPiece {
     std::uint64_t size = 0;     // of this piece's content
     std::uint64_t fileSize = 0; // of the whole file's content
     Failure failure;            // for LeftOut
+    std::string path;           // for LeftOut: the file's path
 };
 
 struct PipelineOptions {

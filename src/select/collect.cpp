@@ -75,12 +75,15 @@ class Walk {
 
     void AddFiles(const std::string& folder, sys::Listing& listing) {
         for (sys::DirEntry& entry : listing.entries) {
-            if (!entry.Has(sys::kAttributeDirectory)) {
-                list_.files.push_back(CollectedFile{folder, entry.name, entry.attributes,
-                                                    entry.size, entry.lastWriteUtc});
-                if (found_) {
-                    found_(list_.files.back());
-                }
+            if (entry.Has(sys::kAttributeDirectory)) {
+                continue;
+            }
+            CollectedFile file{folder, entry.name, entry.attributes, entry.size,
+                               entry.lastWriteUtc};
+            if (found_) {
+                found_(file);
+            } else {
+                list_.files.push_back(std::move(file));
             }
         }
     }

@@ -47,8 +47,10 @@ std::string BuildFileRecord(const std::string& folder, const std::string& name, 
 // followed.
 void CollectFiles(const FilePattern& pattern, FileList& list);
 
-// The same, telling `found` of each file as soon as the walk has it (so
-// that what is found can be worked on while the walk goes on).
+// The same, but each file goes to `found` as soon as the walk has it (so
+// that what is found can be worked on while the walk goes on) instead of
+// into `list`, which gets only the gaps: a tree of a million files is never
+// held in memory.
 void CollectFiles(const FilePattern& pattern, FileList& list,
                   const std::function<void(const CollectedFile&)>& found);
 
