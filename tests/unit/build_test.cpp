@@ -23,11 +23,11 @@
 namespace kelzar {
 namespace {
 
+using testing::CompressibleText;
+using testing::Incompressible;
 using testing::ReadArchive;
 using testing::ReadEntry;
 using testing::ReadFile;
-using testing::CompressibleText;
-using testing::Incompressible;
 using testing::ScratchFolder;
 
 constexpr unsigned long kUtf8Flag = 0x800;
@@ -348,8 +348,8 @@ std::string ArchiveWithWorkers(const std::string& folder, const std::string& arc
     std::vector<FileToAdd> files;
     for (const sys::DirEntry& entry : sys::ListEntries(folder + "*.*").entries) {
         if (!entry.Has(sys::kAttributeDirectory)) {
-            files.push_back(
-                FileToAdd{folder + entry.name, entry.name, entry.name, entry.size, entry.lastWriteUtc});
+            files.push_back(FileToAdd{folder + entry.name, entry.name, entry.name, entry.size,
+                                      entry.lastWriteUtc});
         }
     }
     BuildResult result = BuildArchive(*target, files, nullptr, workers);
