@@ -376,22 +376,24 @@ def deflate_level6(data: bytes) -> bytes:
 
 
 def level6_slack(data: bytes) -> int:
-    """How far an entry's deflated size may lie from zlib's level 6 in one
-    stream: large files are compressed in blocks, in parallel, each primed
-    with the 32 KiB before it and ended at a byte boundary."""
+    """How much larger than zlib's level 6 in one stream an entry's deflated
+    data may be: large files are compressed in blocks, in parallel, each
+    primed with the 32 KiB before it and ended at a byte boundary."""
     return len(deflate_level6(data)) // 200 + 16
 
 
-def assert_level6(raw: bytes, data: bytes, what: str) -> None:
-    """Deflated at zlib's default level, as far as anyone can tell: raw
-    deflate that inflates to exactly the data, within half a percent of the
-    size zlib gives it at level 6. The exact bytes are no promise."""
+def assert_deflated(raw: bytes, data: bytes, crc: int, what: str) -> None:
+    """What a reader relies on in a deflated entry: one whole raw deflate
+    stream that inflates to exactly the content, the content's CRC, and a
+    size no larger than zlib's default level gives (within half a percent).
+    The exact bytes are no promise."""
     inflater = zlib.decompressobj(-15)
     assert inflater.decompress(raw) + inflater.flush() == data, f"{what}: does not inflate to its content"
     assert inflater.eof and not inflater.unused_data, f"{what}: not one whole deflate stream"
-    expected = len(deflate_level6(data))
-    assert abs(len(raw) - expected) <= level6_slack(data), \
-        f"{what}: {len(raw)} bytes deflated, level 6 gives {expected}"
+    assert crc == zlib.crc32(data), f"{what}: CRC {crc:#010x} is not its content's"
+    level6 = len(deflate_level6(data))
+    assert len(raw) <= level6 + level6_slack(data), \
+        f"{what}: {len(raw)} bytes deflated, level 6 gives {level6}"
 
 
 def utc_timestamp(*fields: int) -> float:
