@@ -169,6 +169,19 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
     return writer_.get();
 }
 
+bool ArchiveTarget::ReadBackWritten() {
+    if (!check_) {
+        return true;
+    }
+    Status checked = check_->Advance();
+    if (!checked) {
+        Failure failure = checked.Why();
+        failure.path = temporary_->name;
+        return Fail(failure);
+    }
+    return true;
+}
+
 bool ArchiveTarget::Verify() {
     if (!variant::VerifiesBeforeCommit()) {
         return true;

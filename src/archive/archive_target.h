@@ -42,6 +42,9 @@ class ArchiveTarget {
     // written (entries not given to it are read back at the commit); none
     // in a build that does not read back.
     TrailingCheck* Check() { return check_.get(); }
+    // Has the check read back what has reached the file; a failure goes to
+    // the report.
+    bool ReadBackWritten();
     // Finishes the temporary archive, reads it back, and puts it in the
     // target's place with what the old archive had of its own: attributes,
     // creation time and access rules.

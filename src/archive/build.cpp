@@ -25,10 +25,10 @@ struct Pass {
 // is written again without it (and without the files left out before it).
 class PieceWriter {
   public:
-    PieceWriter(ArchiveTarget& target, ZipWriter& writer, std::set<std::string>& leftOut,
-                Pass& pass)
-        : target_(target), writer_(writer), check_(target.Check()), leftOut_(leftOut), pass_(pass) {
-    }
+    PieceWriter(ArchiveTarget& target, ZipWriter& writer, const CarryOver& carryOver,
+                std::set<std::string>& leftOut, Pass& pass)
+        : target_(target), writer_(writer), check_(target.Check()), carryOver_(carryOver),
+          leftOut_(leftOut), pass_(pass) {}
 
     PassOutcome Outcome() const { return outcome_; }
 
@@ -66,6 +66,9 @@ class PieceWriter {
     }
 
     bool WriteData(const EntryPiece& piece) {
+        if (piece.block == 0 && !CarriedOver()) {
+            return false;
+        }
         if (piece.block == 0) {
             EntryHeader header;
             header.name = piece.name.bytes;
@@ -104,17 +107,30 @@ class PieceWriter {
         return ReadBack();
     }
 
+    // The entries the archive keeps go first, once there is a file to store
+    // after them: while they are copied, the walk and the workers go on, and
+    // when nothing is found they are not copied at all.
+    bool CarriedOver() {
+        if (carried_ || !carryOver_) {
+            carried_ = true;
+            return true;
+        }
+        carried_ = true;
+        if (Status carried = carryOver_(writer_); !carried) {
+            target_.Report().Add(target_.TemporaryFailure().value_or(carried.Why()));
+            outcome_ = PassOutcome::Failed;
+            return false;
+        }
+        return true;
+    }
+
     // Reads back what has reached the file meanwhile: a written entry that
     // is not sound fails the run now rather than at the commit.
     bool ReadBack() {
         if (check_ == nullptr) {
             return true;
         }
-        Status checked = check_->Advance();
-        if (!checked) {
-            Failure failure = checked.Why();
-            failure.path = target_.Path();
-            target_.Report().Add(failure);
+        if (!target_.ReadBackWritten()) {
             outcome_ = PassOutcome::Failed;
             return false;
         }
@@ -131,6 +147,8 @@ class PieceWriter {
     ArchiveTarget& target_;
     ZipWriter& writer_;
     TrailingCheck* check_;
+    const CarryOver& carryOver_;
+    bool carried_ = false;
     std::set<std::string>& leftOut_;
     std::vector<bool> excluded_; // by the pass's file numbers
     Pass& pass_;
@@ -166,12 +184,6 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
         if (writer == nullptr) {
             return {};
         }
-        if (carryOver) {
-            if (Status carried = carryOver(*writer); !carried) {
-                target.Report().Add(target.TemporaryFailure().value_or(carried.Why()));
-                return {};
-            }
-        }
         std::size_t emitted = 0;
         FileFeed feed = [&](const FileEmitter& emit) {
             find([&](std::size_t, const FileToAdd& file) {
@@ -181,7 +193,7 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
             });
         };
         Pass pass;
-        PieceWriter pieces(target, *writer, leftOut, pass);
+        PieceWriter pieces(target, *writer, carryOver, leftOut, pass);
         RunEntryPipeline(feed, OptionsFor(target, workers),
                          [&](EntryPiece& piece) { return pieces.Write(piece); });
         if (first) {

@@ -18,6 +18,9 @@ constexpr std::size_t kDictionary = 32 * 1024;
 // of content (each piece's deflated form is at most a little larger).
 constexpr std::size_t kMaxPiecesAhead = 256;
 constexpr std::uint64_t kMaxBytesAhead = 8u << 20;
+// How far the feed may run ahead of the writer, in jobs: a walk is faster
+// than compressing, and a tree of a million files must not be held whole.
+constexpr std::size_t kMaxJobsPlanned = 4096;
 
 // A file stored in several blocks is opened once, by the job of its first
 // block (always taken before the others); the other blocks read through the
@@ -90,6 +93,12 @@ class Pipeline {
             fed->shared->unfinished = blocks;
         }
         sys::MutexLock lock(mutex_);
+        while (!stopped_ && jobs_.size() >= kMaxJobsPlanned) {
+            changed_.Wait(mutex_);
+        }
+        if (stopped_) {
+            return; // the writer wants no more
+        }
         files_.push_back(std::move(fed));
         for (const Job& job : jobs) {
             jobs_.push_back(job);

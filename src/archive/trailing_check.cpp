@@ -7,8 +7,8 @@ namespace kelzar {
 namespace {
 
 constexpr std::uint32_t kLocalSignature = 0x04034B50;
-// Reads of at most this much, of whatever has reached the file.
-constexpr std::size_t kWindow = 1 << 20;
+// The data are inflated in pieces of this much.
+constexpr std::size_t kPiece = 64 * 1024;
 
 std::uint16_t U16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -50,33 +50,20 @@ void TrailingCheck::Ended(std::size_t index, std::uint32_t crc, std::uint64_t si
     }
 }
 
-Result<const unsigned char*> TrailingCheck::Bytes(std::uint64_t at, std::size_t size,
-                                                  std::uint64_t reach) {
-    if (at < windowStart_ || at + size > windowStart_ + window_.size()) {
-        windowStart_ = at;
-        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, reach - at)));
-        if (Status read = file_.ReadAt(at, window_.data(), window_.size()); !read) {
-            window_.clear();
-            return read.Why();
-        }
-    }
-    return window_.data() + (at - windowStart_);
-}
-
 // Reads the local header the writer put down, to learn where the data
 // begin; the rest of the header is compared with the central one later.
 Status TrailingCheck::BeginFront(Followed& entry, std::uint64_t reach) {
     if (reach < entry.localOffset + kLocalHeaderSize) {
         return Status::Done(); // not on the file yet
     }
-    Result<const unsigned char*> header = Bytes(entry.localOffset, kLocalHeaderSize, reach);
-    if (!header) {
-        return header.Why();
+    unsigned char header[kLocalHeaderSize];
+    if (Status read = window_.ReadAt(entry.localOffset, header, sizeof header); !read) {
+        return read;
     }
-    if (U32(*header) != kLocalSignature || U16(*header + 26) != entry.name.size()) {
+    if (U32(header) != kLocalSignature || U16(header + 26) != entry.name.size()) {
         return Damaged("no local header for " + entry.name + " where it was written");
     }
-    entry.dataAt = entry.localOffset + kLocalHeaderSize + U16(*header + 26) + U16(*header + 28);
+    entry.dataAt = entry.localOffset + kLocalHeaderSize + U16(header + 26) + U16(header + 28);
     entry.begun = true;
     return check_.Begin(entry.name, entry.method, entry.size);
 }
@@ -93,20 +80,14 @@ Status TrailingCheck::Advance() {
         const std::uint64_t upTo = std::min(entry.dataAt + entry.written, reach);
         while (entry.dataAt + entry.checked < upTo) {
             const std::uint64_t at = entry.dataAt + entry.checked;
-            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(upTo - at, kWindow));
-            // Take what the window holds; refill it only when it holds none.
-            if (at >= windowStart_ && at < windowStart_ + window_.size()) {
-                piece =
-                    std::min(piece, static_cast<std::size_t>(windowStart_ + window_.size() - at));
+            piece_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(upTo - at, kPiece)));
+            if (Status read = window_.ReadAt(at, piece_.data(), piece_.size()); !read) {
+                return read;
             }
-            Result<const unsigned char*> bytes = Bytes(at, piece, reach);
-            if (!bytes) {
-                return bytes.Why();
-            }
-            if (Status taken = check_.Take(*bytes, piece); !taken) {
+            if (Status taken = check_.Take(piece_.data(), piece_.size()); !taken) {
                 return taken;
             }
-            entry.checked += piece;
+            entry.checked += piece_.size();
         }
         if (!entry.ended || entry.checked < entry.written) {
             return Status::Done(); // the rest is not written or not on the file yet

@@ -19,7 +19,7 @@ class TrailingCheck {
   public:
     // `file` reads the archive file; its Size() is how far the written bytes
     // have reached the file, and only those are read.
-    explicit TrailingCheck(const ByteSource& file) : file_(file) {}
+    explicit TrailingCheck(const ByteSource& file) : file_(file), window_(file) {}
 
     // The entry just begun, whose local header the writer put at
     // `localOffset`, is to be read back; it holds `size` bytes of content.
@@ -56,15 +56,15 @@ class TrailingCheck {
     };
 
     Status BeginFront(Followed& entry, std::uint64_t reach);
-    Result<const unsigned char*> Bytes(std::uint64_t at, std::size_t size, std::uint64_t reach);
 
     const ByteSource& file_;
+    // The file is read in large pieces as far as it has been written, and
+    // the entries, which lie one after the other, taken from them.
+    WindowedSource window_;
+    std::vector<unsigned char> piece_;
     std::deque<Followed> followed_;
     std::vector<Checked> checked_;
     EntryDataCheck check_;
-    // The file's bytes at [windowStart_, windowStart_ + window_.size()).
-    std::vector<unsigned char> window_;
-    std::uint64_t windowStart_ = 0;
 };
 
 } // namespace kelzar

@@ -247,47 +247,6 @@ Status CheckData(const ByteSource& archive, std::uint64_t at, const Header& entr
     return check.End(entry.crc);
 }
 
-// One worker's view of the archive: its run of entries lies in one stretch,
-// read in large pieces rather than header by header (every read is a
-// system call, and costly under some systems), served from memory.
-class WindowedSource : public ByteSource {
-  public:
-    explicit WindowedSource(const ByteSource& source) : source_(source), buffer_(kWindow) {}
-
-    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
-        auto* out = static_cast<unsigned char*>(buffer);
-        while (size > 0) {
-            if (offset < start_ || offset >= start_ + length_) {
-                if (offset >= source_.Size()) {
-                    return Damaged("read past the end");
-                }
-                length_ = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(kWindow, source_.Size() - offset));
-                start_ = offset;
-                if (Status read = source_.ReadAt(start_, buffer_.data(), length_); !read) {
-                    length_ = 0;
-                    return read;
-                }
-            }
-            auto at = static_cast<std::size_t>(offset - start_);
-            std::size_t piece = std::min(size, length_ - at);
-            std::memcpy(out, buffer_.data() + at, piece);
-            out += piece;
-            offset += piece;
-            size -= piece;
-        }
-        return Status::Done();
-    }
-    std::uint64_t Size() const override { return source_.Size(); }
-
-  private:
-    static constexpr std::size_t kWindow = 1 << 20;
-    const ByteSource& source_;
-    mutable std::vector<unsigned char> buffer_;
-    mutable std::uint64_t start_ = 0;
-    mutable std::size_t length_ = 0;
-};
-
 // Entries are dealt out in runs of consecutive entries of about equal data.
 std::vector<std::size_t> SplitByData(const std::vector<Header>& headers, unsigned parts) {
     std::uint64_t total = 0;
@@ -307,6 +266,31 @@ std::vector<std::size_t> SplitByData(const std::vector<Header>& headers, unsigne
 }
 
 } // namespace
+
+Status WindowedSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        if (offset < start_ || offset >= start_ + length_) {
+            if (offset >= source_.Size()) {
+                return Damaged("read past the end");
+            }
+            length_ = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer_.size(), source_.Size() - offset));
+            start_ = offset;
+            if (Status read = source_.ReadAt(start_, buffer_.data(), length_); !read) {
+                length_ = 0;
+                return read;
+            }
+        }
+        auto at = static_cast<std::size_t>(offset - start_);
+        std::size_t piece = std::min(size, length_ - at);
+        std::memcpy(out, buffer_.data() + at, piece);
+        out += piece;
+        offset += piece;
+        size -= piece;
+    }
+    return Status::Done();
+}
 
 struct EntryDataCheck::State {
     z_stream stream{};

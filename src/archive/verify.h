@@ -46,6 +46,23 @@ class ByteSource {
     virtual std::uint64_t Size() const = 0;
 };
 
+// A source read in large pieces rather than header by header (every read
+// is a system call, and costly under some systems), served from memory: at
+// most a megabyte from where a read falls outside what it holds, up to the
+// source's Size() at that moment.
+class WindowedSource : public ByteSource {
+  public:
+    explicit WindowedSource(const ByteSource& source) : source_(source), buffer_(1 << 20) {}
+    Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override;
+    std::uint64_t Size() const override { return source_.Size(); }
+
+  private:
+    const ByteSource& source_;
+    mutable std::vector<unsigned char> buffer_;
+    mutable std::uint64_t start_ = 0;
+    mutable std::size_t length_ = 0;
+};
+
 // Checks one entry's data as they come, piece by piece: they must inflate
 // (or, stored, be taken as they are) to exactly the recorded size and CRC.
 class EntryDataCheck {

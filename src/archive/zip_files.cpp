@@ -51,10 +51,9 @@ uLong Write(voidpf, voidpf stream, const void* buffer, uLong size) {
     FileView* view = AsView(stream);
     Status written;
     if (variant::AltersArchiveWrites()) {
-        auto position = view->file->Position();
         std::vector<unsigned char> altered(static_cast<const unsigned char*>(buffer),
                                            static_cast<const unsigned char*>(buffer) + size);
-        variant::AlterArchiveWrite(position ? *position : 0, altered.data(), altered.size());
+        variant::AlterArchiveWrite(view->position, altered.data(), altered.size());
         written = view->file->Write(altered.data(), altered.size());
     } else {
         written = view->file->Write(buffer, size);

@@ -78,7 +78,8 @@ class Walk {
             if (entry.Has(sys::kAttributeDirectory)) {
                 continue;
             }
-            CollectedFile file{folder, entry.name, entry.attributes, entry.size,
+            // Only the subfolders' names are read after this.
+            CollectedFile file{folder, std::move(entry.name), entry.attributes, entry.size,
                                entry.lastWriteUtc};
             if (found_) {
                 found_(file);
