@@ -4,7 +4,9 @@
 What Wine does here: a Linux symlink to a folder appears to a Windows
 program as a plain folder (no reparse attribute), and its identity (volume
 serial and file index) is that of the folder it leads to, as a junction's
-or a folder symlink's is on Windows.
+or a folder symlink's is on Windows. The walk takes the file index from
+FileInternalInformation, which Wine answers with the inode; on NTFS it is
+the file reference number, GetFileInformationByHandle's index.
 """
 
 import os
