@@ -213,12 +213,18 @@ static int ShowCursors(const char* hexReady, const char* hexRelease, const char*
         fprintf(stderr, "kzdialog: cannot create the windows, error %lu\n", GetLastError());
         return 2;
     }
-    FILE* marker = fopen(ready, "w");
+    // Written beside and renamed, so that the test never reads the marker
+    // before its lines are in it.
+    char partial[MAX_PATH + 8];
+    snprintf(partial, sizeof partial, "%s.part", ready);
+    FILE* marker = fopen(partial, "w");
     if (marker == NULL) {
         return 2;
     }
     fprintf(marker, "hand 0 0 100 100\narrow 0 200 100 100\n");
-    fclose(marker);
+    if (fclose(marker) != 0 || !MoveFileExA(partial, ready, MOVEFILE_REPLACE_EXISTING)) {
+        return 2;
+    }
     DWORD start = GetTickCount();
     for (;;) {
         MSG message;
