@@ -191,7 +191,7 @@ bool ArchiveTarget::Verify() {
     if (!size) {
         return Fail(size.Why());
     }
-    std::vector<WrittenEntry> written = writer_->ReleaseWritten();
+    WrittenEntries written = writer_->ReleaseWritten();
     Status verified = check_ ? check_->Finish(written) : Status::Done();
     if (verified) {
         verified =

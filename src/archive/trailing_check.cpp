@@ -104,7 +104,7 @@ Status TrailingCheck::Advance() {
     return Status::Done();
 }
 
-Status TrailingCheck::Finish(std::vector<WrittenEntry>& entries) {
+Status TrailingCheck::Finish(WrittenEntries& entries) {
     if (Status advanced = Advance(); !advanced) {
         return advanced;
     }

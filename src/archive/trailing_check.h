@@ -33,7 +33,7 @@ class TrailingCheck {
     Status Advance();
     // Once the archive is finished: reads back the rest and marks in
     // `entries` the data of every entry found sound.
-    Status Finish(std::vector<WrittenEntry>& entries);
+    Status Finish(WrittenEntries& entries);
 
   private:
     struct Followed {

@@ -140,41 +140,48 @@ Result<Directory> FindDirectory(const ByteSource& archive) {
     return directory;
 }
 
-// Reads the central headers and checks each against what was written.
-Result<std::vector<Header>> ReadCentral(const ByteSource& archive, const Directory& directory,
-                                        const std::vector<WrittenEntry>& expected) {
+// Reads the central headers one after the other (never the whole directory
+// at once: it grows with the entries) and checks each against what was
+// written. What was written then stands for the central header, except for
+// the flags, which the writer does not record; they are returned, entry by
+// entry, for the local headers to be compared with.
+Result<std::vector<std::uint16_t>>
+ReadCentral(const ByteSource& archive, const Directory& directory, const WrittenEntries& expected) {
     if (directory.entries != expected.size()) {
         return Damaged("entry count " + std::to_string(directory.entries) + ", written " +
                        std::to_string(expected.size()));
     }
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(directory.size));
-    if (!bytes.empty() && !archive.ReadAt(directory.offset, bytes.data(), bytes.size())) {
-        return Damaged("central directory unreadable");
-    }
-    std::vector<Header> headers;
-    headers.reserve(expected.size());
-    std::size_t at = 0;
+    WindowedSource window(archive);
+    std::vector<std::uint16_t> flags;
+    flags.reserve(expected.size());
+    std::vector<unsigned char> rest;
+    const std::uint64_t directoryEnd = directory.offset + directory.size;
+    std::uint64_t at = directory.offset;
     for (const WrittenEntry& want : expected) {
-        if (bytes.size() - at < kCentralSize || U32(&bytes[at]) != kCentralSignature) {
+        unsigned char h[kCentralSize];
+        if (directoryEnd - at < kCentralSize || !window.ReadAt(at, h, kCentralSize) ||
+            U32(h) != kCentralSignature) {
             return Damaged("central header of " + want.name);
         }
-        const unsigned char* h = &bytes[at];
         std::size_t nameLength = U16(h + 28);
         std::size_t extraLength = U16(h + 30);
         std::size_t commentLength = U16(h + 32);
-        if (bytes.size() - at - kCentralSize < nameLength + extraLength + commentLength) {
+        if (directoryEnd - at - kCentralSize < nameLength + extraLength + commentLength) {
             return Damaged("central header of " + want.name + " overruns the directory");
         }
-        Header header{
-            U16(h + 8),  U16(h + 10),
-            U32(h + 12), U32(h + 16),
-            U32(h + 20), U32(h + 24),
-            U32(h + 42), std::string(reinterpret_cast<const char*>(h + kCentralSize), nameLength)};
+        rest.resize(nameLength + extraLength);
+        if (!rest.empty() && !window.ReadAt(at + kCentralSize, rest.data(), rest.size())) {
+            return Damaged("central header of " + want.name + " unreadable");
+        }
+        Header header{U16(h + 8),  U16(h + 10),
+                      U32(h + 12), U32(h + 16),
+                      U32(h + 20), U32(h + 24),
+                      U32(h + 42), std::string(rest.begin(), rest.begin() + nameLength)};
         // A central header holds in its Zip64 field just the values that
         // stand saturated.
         Zip64Fields fields{header.uncompressedSize == kSaturated,
                            header.compressedSize == kSaturated, header.localOffset == kSaturated};
-        if (!ApplyZip64Extra(h + kCentralSize + nameLength, extraLength, header, fields)) {
+        if (!ApplyZip64Extra(rest.data() + nameLength, extraLength, header, fields)) {
             return Damaged("Zip64 field of " + want.name);
         }
         if (header.name != want.name || (header.flags & 0x800) != want.utf8Flag ||
@@ -184,18 +191,20 @@ Result<std::vector<Header>> ReadCentral(const ByteSource& archive, const Directo
             header.localOffset != want.localOffset || (header.flags & 0x9) != 0) {
             return Damaged("central header of " + want.name + " is not what was written");
         }
-        headers.push_back(std::move(header));
+        flags.push_back(header.flags);
         at += kCentralSize + nameLength + extraLength + commentLength;
     }
-    if (at != bytes.size()) {
+    if (at != directoryEnd) {
         return Damaged("central directory holds more than was written");
     }
-    return headers;
+    return flags;
 }
 
-// The local header must say what the central one says; returns where the
-// entry's data begins.
-Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const Header& central) {
+// The local header must say what the central one says, which is what was
+// written with the central header's `flags`; returns where the entry's data
+// begin.
+Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const WrittenEntry& central,
+                                       std::uint16_t flags) {
     unsigned char h[kLocalSize];
     if (!archive.ReadAt(central.localOffset, h, kLocalSize) || U32(h) != kLocalSignature) {
         return Damaged("no local header for " + central.name);
@@ -217,9 +226,9 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const Header& 
     bool saturated = local.compressedSize == kSaturated || local.uncompressedSize == kSaturated;
     if (!ApplyZip64Extra(rest.data() + nameLength, extraLength, local,
                          Zip64Fields{saturated, saturated, false}) ||
-        local.name != central.name || local.flags != central.flags ||
-        local.method != central.method || local.dosDateTime != central.dosDateTime ||
-        local.crc != central.crc || local.compressedSize != central.compressedSize ||
+        local.name != central.name || local.flags != flags || local.method != central.method ||
+        local.dosDateTime != central.dosDateTime || local.crc != central.crc ||
+        local.compressedSize != central.compressedSize ||
         local.uncompressedSize != central.uncompressedSize) {
         return Damaged("local header of " + central.name + " disagrees with the central one");
     }
@@ -227,7 +236,7 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const Header& 
 }
 
 // Reads the entry's data from the archive into the check.
-Status CheckData(const ByteSource& archive, std::uint64_t at, const Header& entry,
+Status CheckData(const ByteSource& archive, std::uint64_t at, const WrittenEntry& entry,
                  EntryDataCheck& check, std::vector<unsigned char>& buffer) {
     if (Status begun = check.Begin(entry.name, entry.method, entry.uncompressedSize); !begun) {
         return begun;
@@ -248,9 +257,9 @@ Status CheckData(const ByteSource& archive, std::uint64_t at, const Header& entr
 }
 
 // Entries are dealt out in runs of consecutive entries of about equal data.
-std::vector<std::size_t> SplitByData(const std::vector<Header>& headers, unsigned parts) {
+std::vector<std::size_t> SplitByData(const WrittenEntries& headers, unsigned parts) {
     std::uint64_t total = 0;
-    for (const Header& h : headers) {
+    for (const WrittenEntry& h : headers) {
         total += h.compressedSize + kLocalSize;
     }
     std::vector<std::size_t> starts{0};
@@ -371,25 +380,25 @@ Status EntryDataCheck::End(std::uint32_t crc) {
     return Status::Done();
 }
 
-Status VerifyArchive(const ByteSource& archive, const std::vector<WrittenEntry>& expected,
-                     unsigned workers) {
+Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers) {
     Result<Directory> directory = FindDirectory(archive);
     if (!directory) {
         return directory.Why();
     }
-    Result<std::vector<Header>> headers = ReadCentral(archive, *directory, expected);
-    if (!headers) {
-        return headers.Why();
+    Result<std::vector<std::uint16_t>> flags = ReadCentral(archive, *directory, expected);
+    if (!flags) {
+        return flags.Why();
     }
     // Entries lie one after the other, in the order of the directory, before it.
-    for (std::size_t i = 0; i < headers->size(); ++i) {
-        std::uint64_t next =
-            i + 1 < headers->size() ? (*headers)[i + 1].localOffset : directory->offset;
-        if ((*headers)[i].localOffset >= next) {
-            return Damaged("entries out of order at " + (*headers)[i].name);
+    auto nextOffset = [&](std::size_t i) {
+        return i + 1 < expected.size() ? expected[i + 1].localOffset : directory->offset;
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i].localOffset >= nextOffset(i)) {
+            return Damaged("entries out of order at " + expected[i].name);
         }
     }
-    std::vector<std::size_t> runs = SplitByData(*headers, std::max(1u, workers));
+    std::vector<std::size_t> runs = SplitByData(expected, std::max(1u, workers));
     std::vector<Status> outcomes(runs.size() - 1);
     std::atomic<bool> failed{false};
     sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
@@ -397,16 +406,13 @@ Status VerifyArchive(const ByteSource& archive, const std::vector<WrittenEntry>&
         std::vector<unsigned char> buffer;
         WindowedSource window(archive);
         for (std::size_t i = runs[part]; i < runs[part + 1] && !failed; ++i) {
-            const Header& entry = (*headers)[i];
-            const WrittenEntry& want = expected[i];
-            std::uint64_t next =
-                i + 1 < headers->size() ? (*headers)[i + 1].localOffset : directory->offset;
-            Result<std::uint64_t> data = CheckLocalHeader(window, entry);
+            const WrittenEntry& entry = expected[i];
+            Result<std::uint64_t> data = CheckLocalHeader(window, entry, (*flags)[i]);
             Status status = !data ? Status(data.Why())
-                            : *data + entry.compressedSize > next
+                            : *data + entry.compressedSize > nextOffset(i)
                                 ? Status(Damaged("data of " + entry.name + " overlaps the next"))
-                            : want.checkedDataAt
-                                ? (*want.checkedDataAt == *data
+                            : entry.checkedDataAt
+                                ? (*entry.checkedDataAt == *data
                                        ? Status::Done()
                                        : Status(Damaged("data of " + entry.name +
                                                         " are not where they were read back")))

@@ -32,7 +32,7 @@ bool ZipWriter::BeginEntry(const EntryHeader& header) {
     pending_ = WrittenEntry{};
     pending_.name = header.name;
     pending_.utf8Flag = header.utf8Flag;
-    pending_.method = header.method;
+    pending_.method = static_cast<std::uint16_t>(header.method);
     pending_.dosDateTime = header.dosDateTime;
     pending_.localOffset = nextOffset_;
     pending_.zip64 = header.zip64;

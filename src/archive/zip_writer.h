@@ -50,16 +50,16 @@ class ZipWriter {
 
     // Every entry ended so far, as it was written, in order: what reading the
     // archive back must find.
-    const std::vector<WrittenEntry>& Written() const { return written_; }
+    const WrittenEntries& Written() const { return written_; }
     // The same, handed over once the archive is closed.
-    std::vector<WrittenEntry> ReleaseWritten() { return std::move(written_); }
+    WrittenEntries ReleaseWritten() { return std::move(written_); }
     // Where the next entry's local header goes.
     std::uint64_t NextEntryOffset() const { return nextOffset_; }
 
   private:
     zipFile archive_;
     WrittenEntry pending_;
-    std::vector<WrittenEntry> written_;
+    WrittenEntries written_;
     std::uint64_t nextOffset_ = 0;
 };
 

@@ -124,6 +124,8 @@ def test_executable_is_gui_and_needs_only_system_dlls_and_zlib():
     assert re.search(r"^Magic\s+010b\s+\(PE32\)", dump, re.M), "a 32-bit executable"
     assert re.search(r"^Subsystem\s+00000002\s+\(Windows GUI\)", dump, re.M), \
         "a GUI program: no console window opens for the caller"
+    characteristics = int(re.search(r"^Characteristics\s+0x([0-9a-f]+)", dump, re.M).group(1), 16)
+    assert characteristics & 0x20, "large address aware: 4 GiB for the entries on 64-bit Windows"
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     assert "zlib.dll" in imports, "zlib.dll is bound at load time"
     assert imports <= ALLOWED_IMPORTS, f"unexpected DLLs: {sorted(imports - ALLOWED_IMPORTS)}"

@@ -38,7 +38,7 @@ class MemoryBytes : public ByteSource {
 
 struct Written {
     Bytes archive;
-    std::vector<WrittenEntry> entries;
+    WrittenEntries entries;
 };
 
 // Three entries as the program writes them: deflated, stored (as carried
@@ -71,7 +71,7 @@ Written WriteArchive() {
                                                      static_cast<uInt>(raw.size()))),
                     raw.size()));
     deflated("\xD0\xB6-zip64.txt", testing::CompressibleText(5'000, 2), true, 0x800);
-    std::vector<WrittenEntry> entries = writer.Written();
+    WrittenEntries entries = writer.Written();
     EXPECT_TRUE(writer.Close());
     return {file.Bytes(), entries};
 }
@@ -143,6 +143,46 @@ INSTANTIATE_TEST_SUITE_P(
                    w.archive[second + 42] -= 1;
                }}));
 
+// Enough stored entries with long names that the central directory spans
+// more than one of the read-back's windows (a megabyte).
+Written WriteManyEntries(std::size_t count) {
+    testing::MemoryFile file;
+    ZipWriter writer(zipOpen2_64("a.zip", APPEND_STATUS_CREATE, nullptr, file.Functions()));
+    for (std::size_t i = 0; i < count; ++i) {
+        EntryHeader header;
+        header.name = "folder/" + std::string(100, 'n') + std::to_string(i) + ".txt";
+        header.method = 0;
+        std::string data = std::to_string(i);
+        EXPECT_TRUE(writer.BeginEntry(header) && writer.WriteEntryData(data.data(), data.size()) &&
+                    writer.EndEntry(static_cast<std::uint32_t>(
+                                        crc32(0, reinterpret_cast<const Bytef*>(data.data()),
+                                              static_cast<uInt>(data.size()))),
+                                    data.size()));
+    }
+    WrittenEntries entries = writer.Written();
+    EXPECT_TRUE(writer.Close());
+    return {file.Bytes(), entries};
+}
+
+TEST(VerifyArchive, ReadsACentralDirectoryLargerThanItsWindow) {
+    const std::size_t count = 8'000;
+    Written written = WriteManyEntries(count);
+    const std::size_t central = Find(written.archive, "PK\x01\x02");
+    ASSERT_GT(written.archive.size() - central, std::size_t{1} << 20);
+    EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2));
+    // The last central header, a megabyte past the first: its name and, in
+    // a second archive, its CRC (changed in the written record too, so that
+    // only the local header tells).
+    Written renamed = written;
+    renamed.archive[renamed.archive.size() - 22 - 10] ^= 1;
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(renamed.archive), renamed.entries, 2));
+    Written other = written;
+    const std::size_t last = Find(other.archive, "PK\x01\x02", other.archive.size() - 200);
+    other.archive[last + 16] ^= 1;
+    other.entries.back().crc ^= 1;
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(other.archive), other.entries, 2));
+}
+
 // The archive as far as it has reached its file, while it is written.
 class GrowingBytes : public ByteSource {
   public:
@@ -165,7 +205,7 @@ class GrowingBytes : public ByteSource {
 // Follows the entries in `follow` as the writer would, the file growing
 // `step` bytes at a time (each entry's data written in two halves), and
 // finishes; `entries` gets the marks.
-Status ReadBackWhileWriting(const Bytes& archive, std::vector<WrittenEntry>& entries,
+Status ReadBackWhileWriting(const Bytes& archive, WrittenEntries& entries,
                             const std::vector<std::size_t>& follow, std::uint64_t step) {
     GrowingBytes file(archive);
     TrailingCheck check(file);
