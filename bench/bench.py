@@ -164,6 +164,9 @@ class Tool:
 class Timing:
     seconds: list[float] = field(default_factory=list)
     peak_kb: list[int] = field(default_factory=list)
+    # Processor seconds of the tool's processes and, for a Windows program,
+    # of the wineserver serving it: what the run asked of the cores.
+    cpu: list[float] = field(default_factory=list)
     size: int = 0
 
     @property
@@ -171,18 +174,38 @@ class Timing:
         return statistics.median(self.seconds)
 
 
-def run_once(tool: Tool, out: Path, env: dict) -> tuple[float, int, int]:
+def wineserver_seconds() -> float:
+    """Processor seconds used so far by the wineserver of the benchmark's
+    prefix (it runs for the whole benchmark), found by its working folder,
+    which Wine names after the prefix's device and inode."""
+    prefix = (WORK / "prefix").stat()
+    folder = f"server-{prefix.st_dev:x}-{prefix.st_ino:x}"
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if not os.readlink(f"/proc/{pid}/cwd").endswith(folder):
+                continue
+            fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return 0.0
+
+
+def run_once(tool: Tool, out: Path, env: dict) -> tuple[float, int, int, float]:
     out.unlink(missing_ok=True)
     command = [part.replace("{out}", str(out)).replace("{win_out}", win(out)) for part in tool.command]
     with tempfile.NamedTemporaryFile("r", suffix=".time") as stamp:
-        measured = ["/usr/bin/time", "-f", "%e %M", "-o", stamp.name]
+        measured = ["/usr/bin/time", "-f", "%e %M %U %S", "-o", stamp.name]
         argv = measured + (["sh", "-c", " ".join(command)] if tool.shell else command)
+        server_before = wineserver_seconds() if tool.wine else 0.0
         done = subprocess.run(argv, cwd=tool.cwd, env=env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server = wineserver_seconds() - server_before if tool.wine else 0.0
         if done.returncode != 0:
             raise SystemExit(f"{tool.name} failed with exit code {done.returncode}")
-        seconds, peak = stamp.read().split()[-2:]
-    return float(seconds), int(peak), out.stat().st_size if out.exists() else 0
+        seconds, peak, user, system = stamp.read().split()[-4:]
+    cpu = float(user) + float(system) + server
+    return float(seconds), int(peak), out.stat().st_size if out.exists() else 0, cpu
 
 
 def measure(tools: list[Tool], runs: int, env: dict, out_dir: Path) -> dict[str, Timing]:
@@ -190,10 +213,12 @@ def measure(tools: list[Tool], runs: int, env: dict, out_dir: Path) -> dict[str,
     timings = {t.name: Timing() for t in tools}
     for round_ in range(runs + 1):
         for tool in tools:
-            seconds, peak, size = run_once(tool, out_dir / f"{tool.name.replace(' ', '_')}.out", env)
+            seconds, peak, size, cpu = run_once(tool, out_dir / f"{tool.name.replace(' ', '_')}.out",
+                                                env)
             if round_ > 0:
                 timings[tool.name].seconds.append(seconds)
                 timings[tool.name].peak_kb.append(peak)
+                timings[tool.name].cpu.append(cpu)
                 timings[tool.name].size = size
     return timings
 
@@ -302,6 +327,7 @@ def show_set(name, files, size, timings) -> None:
         ratio = timing.median / kelzar
         print(f"  {tool:<10} {timing.median:8.3f} s  {size / MB / timing.median:7.1f} MB/s  "
               f"{timing.size / MB:8.1f} MB  {max(timing.peak_kb) / 1024:6.1f} MiB  "
+              f"{statistics.median(timing.cpu):6.2f} s cpu  "
               f"kelzar {ratio:5.2f}x as fast", flush=True)
 
 
@@ -323,7 +349,7 @@ def measure_update(folder: Path, kelzar: Path, runs: int, env: dict, out_dir: Pa
     for round_ in range(runs + 1):
         for name, command in tools.items():
             shutil.copyfile(base, copy)
-            seconds, _, _ = run_once(Tool(name, command, new), out_dir / "unused", env)
+            seconds, _, _, _ = run_once(Tool(name, command, new), out_dir / "unused", env)
             if name != "cp":
                 with zipfile.ZipFile(copy) as zf:
                     assert len(zf.infolist()) == entries + 1, f"{name} did not add the file"
@@ -358,8 +384,15 @@ def check_goals(sets, update) -> list[tuple[str, str, bool]]:
         floor = max(t["pigz -p2"].median, t["walker"].median)
         ratio = t["kelzar"].median / floor
         peer, peer_time = best_peer(t)
+        # Deflating and Wine's work per file both take processor time: on
+        # two cores they can overlap with each other only as far as their
+        # sum allows.
+        cores = os.cpu_count() or 1
+        shared = (statistics.median(t["walker"].cpu) + statistics.median(t["pigz -p1"].cpu)) / cores
         goals.append((f"{name}: within 1.15x of max(2-core deflate, Wine's own cost)",
-                      f"{ratio:.2f}x of {floor:.2f} s; {peer_time / t['kelzar'].median:.2f}x {peer}",
+                      f"{ratio:.2f}x of {floor:.2f} s; {t['kelzar'].median / shared:.2f}x of the "
+                      f"{shared:.2f} s the cores need for both; "
+                      f"{peer_time / t['kelzar'].median:.2f}x {peer}",
                       ratio <= 1.15))
     for name, (_, _, t) in sets.items():
         cost = t["kelzar"].median - t["unverified"].median
@@ -399,16 +432,18 @@ def write_report(sets, update, goals, runs) -> None:
              f"warm cache, medians of {runs} runs after a warm-up, each tool in turn. Kelzar runs "
              "under Wine; the peers natively. pigz over tar (on one and two cores) is the "
              "zlib limit; the walker is a bare two-thread Win32 program that only lists, opens "
-             "and reads the files under Wine.", ""]
+             "and reads the files under Wine. Processor time is user and system time of the "
+             "tool's processes plus, under Wine, the wineserver's.", ""]
     for name, (files, size, timings) in sets.items():
         lines += [f"## {name}: {files:,} files, {size / MB:.0f} MB", "",
-                  "| tool | time | MB/s | archive | peak memory | Kelzar is |",
-                  "|---|---|---|---|---|---|"]
+                  "| tool | time | MB/s | archive | peak memory | processor time | Kelzar is |",
+                  "|---|---|---|---|---|---|---|"]
         kelzar = timings["kelzar"].median
         for tool, t in timings.items():
             archive = f"{t.size / MB:.1f} MB" if t.size else "-"
             lines.append(f"| {tool} | {t.median:.2f} s | {size / MB / t.median:.1f} | {archive} | "
-                         f"{max(t.peak_kb) / 1024:.0f} MiB | {t.median / kelzar:.2f}x as fast |")
+                         f"{max(t.peak_kb) / 1024:.0f} MiB | {statistics.median(t.cpu):.2f} s | "
+                         f"{t.median / kelzar:.2f}x as fast |")
         lines.append("")
     if update:
         lines += [f"## Adding one small file to a {UPDATE_SHAPE['megabytes']:.0f} MB archive of "
