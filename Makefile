@@ -1,13 +1,19 @@
 # One command builds, one command tests. Every target first makes sure the
 # machine has what it needs (scripts/bootstrap.sh, as root on Debian 12).
-#   make check   unit, setup and end-to-end tests: the edit-test loop
+#   make check   unit, setup, static and end-to-end tests: the edit-test loop
 #   make test    everything: check, fuzzing, reproducibility, reliability
+# Both Windows builds are always built. The targets that run one under Wine
+# run the x86 build where this machine runs 32-bit programs and the x64 build
+# where it does not, and say so; KELZAR_ARCH=x86|x64 chooses,
+# KELZAR_ASSUME_NO_I386=1 tries the x64-only path on any machine.
 PYTHON := /usr/bin/python3
 PYTEST := $(PYTHON) -m pytest -q -p no:cacheprovider
 NPROC := $(shell nproc)
+UNDER_TEST = bash scripts/build-under-test.sh $@
+ARCHES := x86 x64
 
-.PHONY: all bootstrap build native unit fuzz setup-tests rebuild-tests e2e reliability \
-        check test demo dist bench clean
+.PHONY: all bootstrap build native unit fuzz setup-tests static-tests rebuild-tests e2e \
+        e2e-x64-too emulated-x86 reliability check test demo dist bench clean
 
 all: build
 
@@ -15,8 +21,10 @@ bootstrap:
 	bash scripts/bootstrap.sh
 
 build: bootstrap
-	cmake --preset windows >/dev/null
-	cmake --build --preset windows -j $(NPROC)
+	for arch in $(ARCHES); do \
+	  cmake --preset windows-$$arch >/dev/null && \
+	  cmake --build --preset windows-$$arch -j $(NPROC) || exit 1; \
+	done
 
 native: bootstrap
 	cmake --preset native >/dev/null
@@ -38,30 +46,49 @@ setup-tests: bootstrap
 
 # Two clean builds and bundles in two folders, compared byte for byte (minutes).
 rebuild-tests: bootstrap
-	$(PYTEST) tests/setup -m rebuild
+	$(UNDER_TEST) $(PYTEST) tests/setup -m rebuild
+
+# Both builds' executables as Windows' loader reads them (no Wine needed).
+static-tests: build
+	$(PYTEST) tests/static
 
 e2e: build
-	$(PYTEST) tests/e2e
+	$(UNDER_TEST) $(PYTEST) tests/e2e
+
+# Where the x86 build runs, the x64 build's end-to-end tier runs too.
+e2e-x64-too: build
+	if bash scripts/build-under-test.sh --runs-i386; then \
+	  KELZAR_ARCH=x64 $(UNDER_TEST) $(PYTEST) tests/e2e; fi
+
+# Where it cannot run, the x86 build once under qemu's i386 emulation.
+emulated-x86: build
+	$(UNDER_TEST) $(PYTEST) tests/emulated
 
 # Hostile conditions under Wine (about 25 minutes; -m "not large" skips the
 # multi-gigabyte cases when run by hand).
 reliability: build
-	$(PYTEST) tests/reliability
+	$(UNDER_TEST) $(PYTEST) tests/reliability
 
-check: unit setup-tests e2e
+check: unit setup-tests static-tests e2e
 
-test: check fuzz rebuild-tests reliability
+test: check fuzz rebuild-tests reliability e2e-x64-too emulated-x86
 
 demo: build
-	bash scripts/demo.sh
+	$(UNDER_TEST) bash scripts/demo.sh
 
 # Kelzar against its peers (minutes; not a test): docs/benchmarks.md and .png.
+# Where both builds run, each is measured (docs/benchmarks.md for x86,
+# docs/benchmarks-x64.md for x64).
 bench: build
-	$(PYTHON) bench/bench.py
+	$(UNDER_TEST) $(PYTHON) bench/bench.py $(BENCH_ARGS)
+	if bash scripts/build-under-test.sh --runs-i386 && [ -z "$$KELZAR_ARCH" ]; then \
+	  KELZAR_ARCH=x64 $(UNDER_TEST) $(PYTHON) bench/bench.py $(BENCH_ARGS); fi
 
-# build/dist/kelzar-1.0-win32.zip, made by the kelzar.exe just built.
+# build/dist/kelzar-1.0-win32.zip and -win64.zip, made by the kelzar.exe
+# this machine runs.
 dist: build
-	bash scripts/dist.sh
+	$(UNDER_TEST) bash scripts/dist.sh
 
 clean:
-	rm -rf build/windows build/native build/fuzz build/dist build/dist-work build/bench
+	rm -rf build/windows-x86 build/windows-x64 build/native build/fuzz build/dist \
+	       build/dist-work build/bench

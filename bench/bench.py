@@ -12,7 +12,8 @@ and, for adding one small file to a 138 MB archive of 13,000 entries,
 kelzar.exe against zip, zip -T (which also tests the result, as every Kelzar
 run does) and a plain copy of the archive. It prints medians, MB/s, sizes,
 peak memory and Kelzar's ratios, checks the goals, and writes
-docs/benchmarks.md and docs/benchmarks.png.
+docs/benchmarks.md and docs/benchmarks.png (for the x64 build,
+docs/benchmarks-x64.md and .png).
 
 Usage: bench/bench.py [--runs N] [--quick]    (make bench; needs make build)
 """
@@ -31,9 +32,16 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
-BUILD = REPO / "build" / "windows"
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from kelzar_harness import ARCH, WINE_ARCH, WINE_LOADER  # noqa: E402  the build under test
+
+BUILD = REPO / "build" / f"windows-{ARCH}"
 WORK = REPO / "build" / "bench"
+PREFIX = WORK / f"prefix-{ARCH}"
 DOCS = REPO / "docs"
+# The x86 build's report keeps the established name; the x64 build's has its own.
+REPORT = "benchmarks" if ARCH == "x86" else f"benchmarks-{ARCH}"
+MINGW = {"x86": "i686-w64-mingw32-gcc-win32", "x64": "x86_64-w64-mingw32-gcc-win32"}[ARCH]
 MB = 1e6
 # The archive the update case adds to, as measured.
 UPDATE_SHAPE = {"megabytes": 0.0, "entries": 0}
@@ -178,7 +186,7 @@ def wineserver_seconds() -> float:
     """Processor seconds used so far by the wineserver of the benchmark's
     prefix (it runs for the whole benchmark), found by its working folder,
     which Wine names after the prefix's device and inode."""
-    prefix = (WORK / "prefix").stat()
+    prefix = PREFIX.stat()
     folder = f"server-{prefix.st_dev:x}-{prefix.st_ino:x}"
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -230,8 +238,8 @@ def archive_tools(folder: Path, files_to_zip: str, kelzar: Path, walker: Path) -
     the read-back costs."""
     unverified = kelzar.with_name("kelzar-unverified.exe")
     return [
-        Tool("kelzar", ["wine", str(kelzar), "{win_out}," + files_to_zip], folder, wine=True),
-        Tool("unverified", ["wine", str(unverified), "{win_out}," + files_to_zip], folder,
+        Tool("kelzar", [WINE_LOADER, str(kelzar), "{win_out}," + files_to_zip], folder, wine=True),
+        Tool("unverified", [WINE_LOADER, str(unverified), "{win_out}," + files_to_zip], folder,
              wine=True, limit=True),
         Tool("zip -6", ["zip", "-q", "-r", "-6", "-D", "{out}", "."], folder),
         Tool("bsdtar", ["bsdtar", "--format", "zip", "--options", "zip:compression-level=6",
@@ -241,7 +249,7 @@ def archive_tools(folder: Path, files_to_zip: str, kelzar: Path, walker: Path) -
              folder, shell=True, limit=True),
         Tool("pigz -p2", ["tar", "cf", "-", ".", "|", "pigz", "-6", "-p", "2", ">", "{out}"],
              folder, shell=True, limit=True),
-        Tool("walker", ["wine", str(walker), win(folder), "2"], folder, wine=True, limit=True),
+        Tool("walker", [WINE_LOADER, str(walker), win(folder), "2"], folder, wine=True, limit=True),
     ]
 
 
@@ -250,10 +258,10 @@ def archive_tools(folder: Path, files_to_zip: str, kelzar: Path, walker: Path) -
 
 
 def build_walker() -> Path:
-    exe = WORK / "walker.exe"
+    exe = WORK / f"walker-{ARCH}.exe"
     source = REPO / "bench" / "walker.c"
     if not exe.exists() or exe.stat().st_mtime < source.stat().st_mtime:
-        subprocess.run(["i686-w64-mingw32-gcc", "-O2", "-municode", "-static", "-s", "-o",
+        subprocess.run([MINGW, "-O2", "-municode", "-static", "-s", "-o",
                         str(exe), str(source)], check=True)
     return exe
 
@@ -262,18 +270,20 @@ def wine_env() -> dict:
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY"):
         env.pop(name, None)
-    env.update(WINEPREFIX=str(WORK / "prefix"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win32")
+    env.update(WINEPREFIX=str(PREFIX), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH=WINE_ARCH)
+    if ARCH == "x64":
+        env["WINELOADER"] = WINE_LOADER
     return env
 
 
 def start_wine(env: dict) -> None:
-    (WORK / "prefix").mkdir(parents=True, exist_ok=True)
+    PREFIX.mkdir(parents=True, exist_ok=True)
     with open(WORK / "wineserver.log", "wb") as log:
         # A server left running by an earlier run serves as well.
         subprocess.run(["wineserver", "-p"], env=env, stdout=log, stderr=log, check=False)
-        if not (WORK / "prefix" / "system.reg").exists():
-            subprocess.run(["wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
+        if not (PREFIX / "system.reg").exists():
+            subprocess.run([WINE_LOADER, "wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
 
 
 def main() -> None:
@@ -289,7 +299,7 @@ def main() -> None:
     WORK.mkdir(parents=True, exist_ok=True)
     env = wine_env()
     start_wine(env)
-    program = WORK / "bin"
+    program = WORK / f"bin-{ARCH}"
     program.mkdir(exist_ok=True)
     for name in programs:
         shutil.copy2(BUILD / name, program / name)
@@ -338,8 +348,8 @@ def measure_update(folder: Path, kelzar: Path, runs: int, env: dict, out_dir: Pa
     new = folder / "new"
     copy = out_dir / "update.zip"
     tools = {
-        "kelzar": ["wine", str(kelzar), win(copy), win(new) + "\\*.txt", "1"],
-        "unverified": ["wine", str(kelzar.with_name("kelzar-unverified.exe")), win(copy),
+        "kelzar": [WINE_LOADER, str(kelzar), win(copy), win(new) + "\\*.txt", "1"],
+        "unverified": [WINE_LOADER, str(kelzar.with_name("kelzar-unverified.exe")), win(copy),
                        win(new) + "\\*.txt", "1"],
         "zip": ["zip", "-q", str(copy), "small.txt"],
         "zip -T": ["zip", "-q", "-T", str(copy), "small.txt"],
@@ -429,8 +439,8 @@ def write_report(sets, update, goals, runs) -> None:
                 if line.startswith("model name")), "unknown")
     lines = ["# Benchmarks", "",
              f"Made by `make bench` on {datetime.date.today()}: {os.cpu_count()} cores ({cpu}), "
-             f"warm cache, medians of {runs} runs after a warm-up, each tool in turn. Kelzar runs "
-             "under Wine; the peers natively. pigz over tar (on one and two cores) is the "
+             f"warm cache, medians of {runs} runs after a warm-up, each tool in turn. Kelzar's "
+             f"{ARCH} build runs under Wine's {WINE_ARCH[3:]}-bit loader; the peers natively. pigz over tar (on one and two cores) is the "
              "zlib limit; the walker is a bare two-thread Win32 program that only lists, opens "
              "and reads the files under Wine. Processor time is user and system time of the "
              "tool's processes plus, under Wine, the wineserver's.", ""]
@@ -453,11 +463,11 @@ def write_report(sets, update, goals, runs) -> None:
         lines.append("")
     lines += ["## Goals", "", "| goal | measured | met |", "|---|---|---|"]
     lines += [f"| {what} | {got} | {'yes' if met else 'no'} |" for what, got, met in goals]
-    lines += ["", "![MB/s by corpus and tool](benchmarks.png)", ""]
+    lines += ["", f"![MB/s by corpus and tool]({REPORT}.png)", ""]
     DOCS.mkdir(exist_ok=True)
-    (DOCS / "benchmarks.md").write_text("\n".join(lines))
+    (DOCS / f"{REPORT}.md").write_text("\n".join(lines))
     chart(sets)
-    print(f"wrote {DOCS / 'benchmarks.md'} and {DOCS / 'benchmarks.png'}")
+    print(f"wrote {DOCS / (REPORT + '.md')} and {DOCS / (REPORT + '.png')}")
 
 
 def chart(sets) -> None:
@@ -470,7 +480,7 @@ def chart(sets) -> None:
                       + "\n")
     script = f"""
 set terminal pngcairo size 900,420 font ",10"
-set output "{DOCS / 'benchmarks.png'}"
+set output "{DOCS / (REPORT + '.png')}"
 set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.8 border -1

@@ -72,6 +72,14 @@ std::wstring WidePath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
+// ReadFile and WriteFile take a 32-bit length: a request of 4 GiB or more
+// (possible in a 64-bit build) goes in pieces of at most 1 GiB, never cut
+// to its low 32 bits.
+DWORD Piece(std::size_t size) {
+    constexpr std::size_t kLargest = std::size_t{1} << 30;
+    return static_cast<DWORD>(size < kLargest ? size : kLargest);
+}
+
 std::uint64_t Combine(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
 }
@@ -261,7 +269,7 @@ Result<InputFile> InputFile::Open(const std::string& path) {
 
 Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
     DWORD read = 0;
-    if (!ReadFile(handle_.Get(), buffer, static_cast<DWORD>(size), &read, nullptr)) {
+    if (!ReadFile(handle_.Get(), buffer, Piece(size), &read, nullptr)) {
         return LastFailure("read", path_);
     }
     return static_cast<std::size_t>(read);
@@ -273,7 +281,7 @@ Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD piece = Piece(size);
         DWORD read = 0;
         if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
             DWORD error = GetLastError();
@@ -330,7 +338,7 @@ Result<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& pat
 
 Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
     DWORD read = 0;
-    if (!ReadFile(handle_.Get(), buffer, static_cast<DWORD>(size), &read, nullptr)) {
+    if (!ReadFile(handle_.Get(), buffer, Piece(size), &read, nullptr)) {
         return Remember(LastFailure("read", path_));
     }
     return static_cast<std::size_t>(read);
@@ -343,7 +351,7 @@ Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(offset);
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD piece = Piece(size);
         DWORD read = 0;
         if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
             return Remember(LastFailure("read back", path_));
@@ -361,7 +369,7 @@ Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
 Status RandomAccessFile::Write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        DWORD piece = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD piece = Piece(size);
         DWORD written = 0;
         if (!WriteFile(handle_.Get(), bytes, piece, &written, nullptr)) {
             return Remember(LastFailure("write", path_));

@@ -177,22 +177,14 @@ class GuiSession:
         script = self.root / "browser.sh"
         script.write_text(f'#!/bin/sh\nprintf "%s\\n" "$1" >> "{self.browser_log}"\n')
         script.chmod(0o755)
-        self.wine_command(["wine", "reg", "add", r"HKCU\Software\Wine\WineBrowser",
-                           "/v", "Browsers", "/d", str(script), "/f"], "browser-setting")
+        self.wine.call("reg", "add", r"HKCU\Software\Wine\WineBrowser",
+                       "/v", "Browsers", "/d", str(script), "/f", label="browser-setting")
 
     def stop(self) -> None:
         try:
             self.wine.stop()
         finally:
             self.display.stop()
-
-    def wine_command(self, argv: list[str], label: str) -> None:
-        log = self.root / f"{label}.log"
-        with open(log, "wb") as out:
-            done = subprocess.run(argv, env=self.wine.env, stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.STDOUT, timeout=120)
-        if done.returncode != 0:
-            raise WineError(f"{argv} failed: {log.read_text(errors='replace')}")
 
     def browser_addresses(self) -> list[str]:
         if not self.browser_log.exists():

@@ -23,9 +23,30 @@ from pathlib import Path
 from zoneinfo import ZoneInfo
 
 REPO = Path(__file__).resolve().parents[2]
-# The Windows build under test; another build (a release, a variant) can be
-# named with KELZAR_BUILD_DIR.
-BUILD = Path(os.environ.get("KELZAR_BUILD_DIR", REPO / "build" / "windows"))
+
+
+def runs_i386() -> bool:
+    """Whether this machine runs 32-bit programs (Wine's 32-bit loader is one),
+    as the make targets' probe answers it."""
+    if "KELZAR_RUNS_I386" in os.environ:
+        return os.environ["KELZAR_RUNS_I386"] == "1"
+    probe = subprocess.run(["bash", str(REPO / "scripts" / "build-under-test.sh"), "--runs-i386"],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    return probe.returncode == 0
+
+
+# The build under test, x86 or x64, as the make target chose it (the x86 one
+# where the machine runs 32-bit programs); another build folder (a release, a
+# copy) can be named with KELZAR_BUILD_DIR.
+ARCH = os.environ.get("KELZAR_ARCH") or ("x86" if runs_i386() else "x64")
+assert ARCH in ("x86", "x64"), f"KELZAR_ARCH must be x86 or x64, not {ARCH!r}"
+BUILD = Path(os.environ.get("KELZAR_BUILD_DIR", REPO / "build" / f"windows-{ARCH}"))
+
+# Each build runs under the Wine loader of its own bitness, in a prefix of
+# that kind. The wine command picks the 32-bit loader whenever Wine's 32-bit
+# half is installed, so the 64-bit one is named directly.
+WINE_LOADER = {"x86": "wine", "x64": "/usr/lib/wine/wine64"}[ARCH]
+WINE_ARCH = {"x86": "win32", "x64": "win64"}[ARCH]
 PROGRAM_FILES = ("kelzar.exe", "zlib.dll")
 # kelzar-flip-byte.exe: a build that damages what it writes, for the tests
 # that prove the read-back catches it.
@@ -76,9 +97,11 @@ class WineSession:
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
             WINEDLLOVERRIDES="mscoree,mshtml=",
-            WINEARCH="win32",
+            WINEARCH=WINE_ARCH,
             TZ=TIME_ZONE,
         )
+        if ARCH == "x64":
+            self.env["WINELOADER"] = WINE_LOADER
         self._serial = itertools.count(1)
 
     @property
@@ -96,17 +119,25 @@ class WineSession:
         # server started by a Wine call would inherit that call's pipes and
         # keep them open long after the call ended.
         self._call(["wineserver", "-p"], "wineserver", timeout=30)
-        self._call(["wineboot", "-i"], "wineboot", timeout=180)
+        self._call(self.command("wineboot", "-i"), "wineboot", timeout=180)
         self.bin_dir.mkdir(parents=True)
         for name in PROGRAM_FILES + HELPER_FILES:
             shutil.copy2(BUILD / name, self.bin_dir / name)
+
+    def command(self, program: str, *args: str) -> list[str]:
+        """The argv that runs a Windows program (a path, or one of Wine's own
+        such as attrib or reg) in this session's prefix, under the loader of
+        the build under test."""
+        return [WINE_LOADER, program, *args]
 
     def stop(self) -> None:
         self._call(["wineserver", "-k"], "wineserver-kill", timeout=30, check=False)
         with contextlib.suppress(Exception):
             self._call(["wineserver", "-w"], "wineserver-wait", timeout=30, check=False)
 
-    def _call(self, argv, label, timeout, check=True) -> subprocess.CompletedProcess:
+    def _call(self, argv, label, timeout, check=True) -> tuple[subprocess.CompletedProcess, Path]:
+        """Runs ARGV to its end with its output in log files; returns the
+        process and the file that holds its standard output."""
         out, err = self._log_files(label)
         with open(out, "wb") as fout, open(err, "wb") as ferr:
             try:
@@ -123,7 +154,7 @@ class WineSession:
                 raise WineError(f"{argv[0]} did not finish within {timeout} s (log: {err})")
         if check and done.returncode != 0:
             raise WineError(f"{argv} failed with {done.returncode}: {err.read_text(errors='replace')}")
-        return done
+        return done, out
 
     def run(self, exe: str, args: list[str], label: str, timeout: float = 60,
             unix_env: dict[str, str] | None = None) -> "RunResult":
@@ -131,7 +162,7 @@ class WineSession:
         UNIX_ENV is added to the environment of the Wine process itself: Wine
         reads its ANSI code page from the locale there."""
         out, err = self._log_files(label)
-        argv = ["wine", str(self.bin_dir / exe), *args]
+        argv = self.command(str(self.bin_dir / exe), *args)
         with open(out, "wb") as fout, open(err, "wb") as ferr:
             started = time.monotonic()
             try:
@@ -153,9 +184,23 @@ class WineSession:
         out, err = self._log_files(label)
         with open(out, "wb") as fout, open(err, "wb") as ferr:
             return subprocess.Popen(
-                ["wine", str(self.bin_dir / exe), *args],
+                self.command(str(self.bin_dir / exe), *args),
                 env=self.env, cwd=self.root, stdin=subprocess.DEVNULL, stdout=fout, stderr=ferr,
             )
+
+    def call(self, program: str, *args: str, label: str, timeout: float = 120) -> str:
+        """Runs a program (one of Wine's own, such as reg or attrib) to its
+        end; fails unless it exits 0. Returns what it printed."""
+        _, out = self._call(self.command(program, *args), label, timeout=timeout)
+        return out.read_text(errors="replace")
+
+    def attributes(self, win_path: str) -> set[str]:
+        """The Win32 attribute letters of a file (R, H, S, A), as Wine's own
+        attrib program reports them through GetFileAttributes."""
+        text = self.call("attrib", win_path, label="attrib", timeout=60)
+        assert win_path.lower() in text.lower(), f"attrib {win_path}: {text!r}"
+        flags = text[: text.lower().index(win_path.lower())]
+        return {c for c in flags if c in "RHSA"}
 
     def map_drive(self, letter: str, target: Path) -> None:
         link = self.prefix / "dosdevices" / f"{letter.lower()}:"

@@ -376,20 +376,6 @@ def bookkeeping_left(drive: Drive) -> list[str]:
             if BOOKKEEPING_MARK in p.name or p.name.lower() == "tmp$zip"]
 
 
-def attributes(kelzar: Kelzar, win_path: str) -> set[str]:
-    """The Win32 attribute letters of a file (R, H, S, A), as Wine's own
-    attrib program reports them through GetFileAttributes."""
-    out = kelzar.drive.root.parent / "attrib.out"
-    with open(out, "wb") as sink:
-        done = subprocess.run(["wine", "attrib", win_path], env=kelzar.wine.env,
-                              stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.DEVNULL,
-                              timeout=60)
-    text = out.read_text(errors="replace")
-    assert done.returncode == 0 and win_path.lower() in text.lower(), f"attrib {win_path}: {text!r}"
-    flags = text[: text.lower().index(win_path.lower())]
-    return {c for c in flags if c in "RHSA"}
-
-
 def spawn_kelzar(kelzar: Kelzar, args: str, timeout: float = 120) -> subprocess.Popen:
     """Starts `kelzar.exe ARGS` through the launcher without waiting for it."""
     line = f"kelzar.exe {args}"

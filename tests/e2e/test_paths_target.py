@@ -7,14 +7,12 @@ and nothing of the program's own bookkeeping is left beside it."""
 
 import os
 import signal
-import subprocess
 import time
 
 import pytest
 
 from peers import (
     assert_update,
-    attributes,
     bookkeeping_left,
     bookkeeping_prefix,
     lock_name,
@@ -58,7 +56,7 @@ def test_read_only_archive_is_not_replaced(kelzar, drive, old_archive):
 
     assert kelzar.run(COMMAND) == 1
     assert drive.snapshot() == before
-    assert "R" in attributes(kelzar, ARCHIVE)
+    assert "R" in kelzar.wine.attributes(ARCHIVE)
 
 
 @pytest.mark.parametrize("attrs", ["H", "S", "HS", "HSA"])
@@ -69,7 +67,7 @@ def test_hidden_or_system_archive_is_still_the_archive(kelzar, drive, old_archiv
 
     assert kelzar.run(COMMAND) == 0
     assert_update(before, archive, added)
-    assert attributes(kelzar, ARCHIVE) - {"A"} == set(attrs) - {"A"}, \
+    assert kelzar.wine.attributes(ARCHIVE) - {"A"} == set(attrs) - {"A"}, \
         "the rebuilt archive lost the attributes of the old one"
     assert bookkeeping_left(drive) == []
 
@@ -117,12 +115,9 @@ def test_run_killed_midway_leaves_the_archive_and_the_next_run_succeeds(
     # Enough incompressible data that the run is still writing when killed.
     drive.write(r"d:\big\large.bin", os.urandom(80 * 1024 * 1024))
     folder = archive.parent
-    # Started straight through wine, so that the Linux process is the
-    # Windows process itself and SIGKILL ends it like a crash.
-    process = subprocess.Popen(
-        ["wine", str(wine.bin_dir / "kelzar.exe"), ARCHIVE, r"d:\big\*.*", "1"],
-        env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL)
+    # Started straight through Wine, not the launcher, so that the Linux
+    # process is the Windows process itself and SIGKILL ends it like a crash.
+    process = wine.spawn("kelzar.exe", [ARCHIVE, r"d:\big\*.*", "1"], "kelzar-killed")
     try:
         def temporary_growing():
             found = [p for p in folder.iterdir() if TEMPORARY.match(p.name)]

@@ -10,12 +10,11 @@ import contextlib
 import os
 import shutil
 import subprocess
-import time
 from pathlib import Path
 
 import pytest
 
-from kelzar_harness import BIN_FOLDER_WIN, BUILD, hex_arg, verify_archive
+from kelzar_harness import BIN_FOLDER_WIN, BUILD, hex_arg, unix_to_win, verify_archive
 
 PROGRAM_FOLDER = r"d:\prog"
 SYSTEM_PATH = r"C:\windows\system32;C:\windows"
@@ -68,15 +67,7 @@ def listing(folder: Path) -> dict[str, str]:
 
 def attributes(wine, path: Path) -> str:
     """The Windows attribute letters of a file, as Wine's own attrib shows them."""
-    out = wine.root / f"attrib-{time.monotonic_ns()}.out"
-    with open(out, "wb") as f:
-        subprocess.run(["wine", "attrib", "Z:" + str(path).replace("/", "\\")], env=wine.env,
-                       stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.DEVNULL, timeout=60,
-                       check=True)
-    text = out.read_text(errors="replace")
-    flags, _, shown = text.strip().partition("Z:")
-    assert shown, f"attrib did not list {path}: {text!r}"
-    return "".join(sorted(flags.replace(" ", "")))
+    return "".join(sorted(wine.attributes(unix_to_win(path))))
 
 
 @contextlib.contextmanager

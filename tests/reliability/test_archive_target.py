@@ -15,7 +15,7 @@ with the archive as it was, and the invariant says nothing more.
 import pytest
 
 from hostile import Added, assert_carried_over, leftovers, old_entries, run
-from peers import attributes, infozip, mixed_content, write_tree
+from peers import infozip, mixed_content, write_tree
 
 NEW = {"one.txt": mixed_content(2, 9_000), "two.bin": mixed_content(3, 4_000)}
 
@@ -65,7 +65,7 @@ def test_archive_target(kelzar, drive, mount_tmpfs, tmp_path, figures, target_id
     if hold == "read-only":
         kelzar.set_attributes("R", win_archive)
         code = run(kelzar, command, cwd=cwd)
-        assert "R" in attributes(kelzar, win_archive), "the archive is no longer read-only"
+        assert "R" in kelzar.wine.attributes(win_archive), "the archive is no longer read-only"
     elif hold:
         with kelzar.hold(win_archive, hold):
             code = run(kelzar, command, cwd=cwd)

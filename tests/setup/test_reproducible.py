@@ -1,7 +1,8 @@
-"""The same source gives the same kelzar.exe, zlib.dll and release bundle,
-byte for byte, wherever the tree lies: two copies of the tree in folders of
-different depth are built from scratch, each makes its bundle with its own
-kelzar.exe under Wine, and the results are compared."""
+"""The same source gives the same kelzar.exe, zlib.dll and release bundles,
+byte for byte, for both builds, wherever the tree lies: two copies of the
+tree in folders of different depth are built from scratch, each makes its
+bundles with its own kelzar.exe under Wine (the build this machine runs),
+and the results are compared."""
 
 import hashlib
 import os
@@ -16,7 +17,7 @@ from conftest import REPO
 
 pytestmark = pytest.mark.rebuild
 
-BUNDLE = "kelzar-1.0-win32.zip"
+BUNDLES = {"x86": "kelzar-1.0-win32.zip", "x64": "kelzar-1.0-win64.zip"}
 BUNDLED = ["LICENSE", "README.md", "SHA256SUMS", "kelzar.exe", "zlib.dll"]
 
 
@@ -40,8 +41,9 @@ def copy_tree(dest: Path) -> None:
 
 def build_and_bundle(tree: Path, epoch: str) -> Path:
     env = {"SOURCE_DATE_EPOCH": epoch}
-    for step in (["cmake", "--preset", "windows"], ["cmake", "--build", "--preset", "windows"],
-                 ["bash", "scripts/dist.sh"]):
+    steps = [[*command, "--preset", f"windows-{arch}"]
+             for arch in BUNDLES for command in (["cmake"], ["cmake", "--build"])]
+    for step in steps + [["bash", "scripts/dist.sh"]]:
         done = subprocess.run(step, cwd=tree, capture_output=True, text=True, timeout=1200,
                               env={**os.environ, **env})
         assert done.returncode == 0, f"{step} in {tree}:\n{done.stdout[-3000:]}\n{done.stderr[-3000:]}"
@@ -59,16 +61,19 @@ def two_builds(tmp_path_factory):
     return [build_and_bundle(tree, epoch) for tree in trees], int(epoch)
 
 
-@pytest.mark.parametrize("artifact", ["windows/kelzar.exe", "windows/zlib.dll", f"dist/{BUNDLE}"])
+@pytest.mark.parametrize("artifact", [
+    *(f"windows-{arch}/{name}" for arch in BUNDLES for name in ("kelzar.exe", "zlib.dll")),
+    *(f"dist/{bundle}" for bundle in BUNDLES.values()), "dist/SHA256SUMS"])
 def test_two_builds_are_byte_identical(two_builds, artifact):
     (first, second), _ = two_builds
     assert digest(first / artifact) == digest(second / artifact), \
         f"{artifact} differs between two builds of one source: it cannot be checked against it"
 
 
-def test_the_bundle_holds_the_build_and_verifies(two_builds):
+@pytest.mark.parametrize("arch", BUNDLES)
+def test_the_bundle_holds_the_build_and_verifies(two_builds, arch):
     (build, _), epoch = two_builds
-    bundle = build / "dist" / BUNDLE
+    bundle = build / "dist" / BUNDLES[arch]
     assert subprocess.run(["7z", "t", str(bundle)], capture_output=True).returncode == 0
     with zipfile.ZipFile(bundle) as z:
         assert sorted(z.namelist(), key=str.lower) == sorted(BUNDLED, key=str.lower)
@@ -79,7 +84,17 @@ def test_the_bundle_holds_the_build_and_verifies(two_builds):
         for name, expected in sums.items():
             assert hashlib.sha256(z.read(name)).hexdigest() == expected, f"{name} fails its sum"
         for name in ("kelzar.exe", "zlib.dll"):
-            assert z.read(name) == (build / "windows" / name).read_bytes()
+            assert z.read(name) == (build / f"windows-{arch}" / name).read_bytes(), \
+                f"{name} in {bundle.name} is not the {arch} build's"
         # Entry dates are the commit's time in UTC, never the build's clock.
         stamp = time.gmtime(epoch - epoch % 2)[:6]
         assert {info.date_time for info in z.infolist()} == {stamp}
+
+
+def test_one_sums_file_covers_both_bundles(two_builds):
+    (build, _), _ = two_builds
+    lines = (build / "dist" / "SHA256SUMS").read_text().splitlines()
+    sums = dict(reversed(line.split("  ", 1)) for line in lines)
+    assert sorted(sums) == sorted(BUNDLES.values())
+    for name, expected in sums.items():
+        assert digest(build / "dist" / name) == expected, f"{name} fails its sum"

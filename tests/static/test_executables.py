@@ -1,13 +1,29 @@
-"""The resources of kelzar.exe, read back with pefile (a PE reader that owes
-nothing to the build): the version record as file properties and installers
-read it, and the application manifest as the loader reads it."""
+"""Both builds' kelzar.exe and zlib.dll as Windows' loader reads them, with
+pefile (a PE reader that owes nothing to the build): the headers, the DLLs
+bound at load time, the version record as file properties and installers
+read it, and the application manifest. These need no Wine, so the x86
+build is checked here also on machines that cannot run it."""
 
+import os
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
 import pefile
 import pytest
 
-from kelzar_harness import BUILD
+REPO = Path(__file__).resolve().parents[2]
+ROOT = Path(os.environ.get("KELZAR_BUILDS_ROOT", REPO / "build"))
+
+
+@pytest.fixture(scope="module", params=["x86", "x64"])
+def arch(request):
+    return request.param
+
+
+def build_file(arch: str, name: str) -> Path:
+    path = ROOT / f"windows-{arch}" / name
+    assert path.is_file(), f"{path} is missing: run make build"
+    return path
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -26,10 +42,74 @@ EXPECTED_STRINGS = {
 
 
 @pytest.fixture(scope="module")
-def image():
-    pe = pefile.PE(str(BUILD / "kelzar.exe"))
+def image(arch):
+    pe = pefile.PE(str(build_file(arch, "kelzar.exe")))
     yield pe
     pe.close()
+
+
+# What each build must be for Windows to load it: its machine, and the
+# optional header's kind (PE32 for x86, PE32+ for x64).
+MACHINE = {"x86": (0x14C, 0x10B), "x64": (0x8664, 0x20B)}
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
+IMAGE_FILE_DLL = 0x2000
+
+ALLOWED_IMPORTS = {
+    # Windows' own DLLs, present on every installation.
+    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "comctl32.dll",
+    "comdlg32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "imagehlp.dll", "dbghelp.dll",
+    "version.dll", "msvcrt.dll",
+    # The compression library beside the program.
+    "zlib.dll",
+}
+
+
+def imports(pe) -> set[str]:
+    return {entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
+
+
+def test_executable_is_a_gui_program_for_its_machine(image, arch):
+    machine, magic = MACHINE[arch]
+    assert (image.FILE_HEADER.Machine, image.OPTIONAL_HEADER.Magic) == (machine, magic), \
+        f"the {arch} build is not an {arch} executable"
+    assert image.OPTIONAL_HEADER.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, \
+        "a GUI program: no console window opens for the caller"
+
+
+def test_x86_build_is_large_address_aware(image, arch):
+    if arch != "x86":
+        pytest.skip("an x64 program has its large address space anyway")
+    assert image.FILE_HEADER.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, \
+        "large address aware: 4 GiB for the entries on 64-bit Windows"
+
+
+def test_executable_needs_only_system_dlls_and_zlib(image):
+    found = imports(image)
+    assert "zlib.dll" in found, "zlib.dll is bound at load time"
+    assert found <= ALLOWED_IMPORTS, f"unexpected DLLs: {sorted(found - ALLOWED_IMPORTS)}"
+
+
+def test_zlib_dll_is_a_dll_of_the_same_machine(arch):
+    # A zlib.dll of the other bitness beside kelzar.exe stops Windows from
+    # starting the program at all, so each build must carry its own.
+    pe = pefile.PE(str(build_file(arch, "zlib.dll")))
+    try:
+        assert (pe.FILE_HEADER.Machine, pe.OPTIONAL_HEADER.Magic) == MACHINE[arch]
+        assert pe.FILE_HEADER.Characteristics & IMAGE_FILE_DLL
+        exported = {s.name.decode() for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name}
+        assert {"zipOpen2_64", "unzOpen2_64", "deflate", "inflate"} <= exported
+        assert imports(pe) <= ALLOWED_IMPORTS - {"zlib.dll"}
+    finally:
+        pe.close()
+
+
+def test_library_image_is_that_builds_zlib_dll(image, arch):
+    # The program writes its embedded library beside itself when it is
+    # missing: it must be the DLL built with it, of its own bitness.
+    library = build_file(arch, "zlib.dll").read_bytes()
+    data = image.__data__
+    assert data.find(library) >= 0, f"the {arch} kelzar.exe does not embed its own zlib.dll"
 
 
 def blocks(pe, key: bytes):
@@ -78,6 +158,7 @@ def test_the_version_record_and_the_manifest_are_the_only_resources(image):
 
 @pytest.fixture(scope="module")
 def manifest(image):
+    """The manifest 1 of the executable, parsed."""
     (entry,) = resource(image, RT_MANIFEST).directory.entries
     assert entry.id == CREATEPROCESS_MANIFEST_ID, "the loader reads manifest 1 of an executable"
     (language,) = entry.directory.entries
@@ -121,3 +202,10 @@ def test_manifest_declares_windows_7_to_11(manifest):
 def test_manifest_windows_settings(manifest, setting, namespace, value):
     found = [e.text for e in manifest.findall(f".//asm3:windowsSettings/{namespace}:{setting}", NS)]
     assert found == [value], f"{setting} as the loader reads it"
+
+
+def test_manifest_names_the_builds_architecture(manifest, arch):
+    (identity,) = manifest.findall("asm1:assemblyIdentity", NS)
+    expected = {"x86": "x86", "x64": "amd64"}[arch]
+    assert identity.get("processorArchitecture") == expected, \
+        "the manifest's architecture must be the executable's"
