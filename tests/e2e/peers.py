@@ -13,25 +13,19 @@ import datetime
 import os
 import random
 import re
-import struct
 import subprocess
 import time
 import zipfile
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
 
+from zipread import FLAG_UTF8, Entry, archive_comment, verified_entries
 from kelzar_harness import (
     Drive,
-    Kelzar,
     assert_deflated,
-    check_with_7z,
-    check_with_unzip,
     dos_date_time,
-    hex_arg,
 )
 
-FLAG_ENCRYPTED = 0x1
-FLAG_UTF8 = 0x800
 STORED = zipfile.ZIP_STORED
 DEFLATED = zipfile.ZIP_DEFLATED
 
@@ -166,91 +160,6 @@ def write_tree(root: Path, files: dict[str, bytes], mtime: float | None = None) 
 # Reading archives back
 
 
-@dataclass
-class Item:
-    """One entry as an independent reader sees it."""
-
-    name: str
-    flag: int
-    method: int
-    date_time: tuple
-    crc: int
-    data: bytes | None  # None when the entry could not be decoded
-    raw: bytes
-    extra: bytes
-    local_extra: bytes
-    comment: bytes
-    external_attr: int
-
-
-def _local_parts(blob: bytes, info: zipfile.ZipInfo) -> tuple[bytes, bytes]:
-    """The local extra field and the stored (compressed) bytes of an entry."""
-    at = info.header_offset
-    assert blob[at:at + 4] == b"PK\x03\x04", f"no local header for {info.filename!r}"
-    name_length, extra_length = struct.unpack_from("<HH", blob, at + 26)
-    data_at = at + 30 + name_length + extra_length
-    return blob[at + 30 + name_length:data_at], blob[data_at:data_at + info.compress_size]
-
-
-def read_items(archive: Path, decode: bool = True) -> list[Item]:
-    """Every entry of ARCHIVE in its order, read in full by zipfile, which
-    checks each CRC; entries that zipfile cannot decode (encrypted, unknown
-    method) get data None. Duplicate names are kept."""
-    assert archive.is_file(), f"there is no archive at {archive}"
-    blob = archive.read_bytes()
-    items = []
-    with zipfile.ZipFile(archive) as zf:
-        for info in zf.infolist():
-            data = None
-            if decode and not info.flag_bits & FLAG_ENCRYPTED:
-                try:
-                    with zf.open(info) as stream:
-                        data = stream.read()
-                except NotImplementedError:
-                    data = None
-                if data is not None:
-                    assert len(data) == info.file_size, f"{info.filename}: wrong length"
-            extra, raw = _local_parts(blob, info)
-            items.append(
-                Item(info.filename, info.flag_bits, info.compress_type, info.date_time,
-                     info.CRC, data, raw, info.extra, extra, info.comment, info.external_attr)
-            )
-    return items
-
-
-def archive_comment(archive: Path) -> bytes:
-    with zipfile.ZipFile(archive) as zf:
-        return zf.comment
-
-
-def verified_items(archive: Path) -> list[Item]:
-    """The entries, after zipfile (CRCs), unzip -t and 7z t all accept the archive."""
-    items = read_items(archive)
-    for item in items:
-        assert item.data is not None, f"zipfile cannot decode {item.name!r}"
-    check_with_unzip(archive)
-    check_with_7z(archive)
-    return items
-
-
-def has_zip64_records(archive: Path) -> bool:
-    """Whether the archive holds any Zip64 record: the Zip64 end record, or a
-    Zip64 extra field (id 1) in a local or central header."""
-    data = archive.read_bytes()
-    if b"PK\x06\x06" in data[-200:]:
-        return True
-    with zipfile.ZipFile(archive) as zf:
-        for info in zf.infolist():
-            for extra in (info.extra, _local_parts(data, info)[0]):
-                at = 0
-                while at + 4 <= len(extra):
-                    ident, size = struct.unpack_from("<HH", extra, at)
-                    if ident == 1:
-                        return True
-                    at += 4 + size
-    return False
-
-
 # ---------------------------------------------------------------------------
 # What an update must have kept and added
 
@@ -292,7 +201,7 @@ def make_pattern_source(drive: Drive) -> None:
             drive.write(f"{folder}\\{name}", b"decoy " + name.encode())
 
 
-def assert_carried(old: Item, new: Item, *, raw_if_deflated: bool = True) -> None:
+def assert_carried(old: Entry, new: Entry, *, raw_if_deflated: bool = True) -> None:
     """An old entry came over with its name, date and content."""
     what = f"old entry {old.name!r}"
     assert new.name == old.name, f"{what} came over as {new.name!r}"
@@ -307,7 +216,7 @@ def assert_carried(old: Item, new: Item, *, raw_if_deflated: bool = True) -> Non
         assert_deflated(new.raw, old.data, new.crc, f"{what}, deflated anew")
 
 
-def assert_plain_entry(item: Item) -> None:
+def assert_plain_entry(item: Entry) -> None:
     """Entries of a rebuilt archive carry no attributes, extra fields or comments."""
     assert item.extra == b"", f"{item.name!r} kept a central extra field {item.extra.hex()}"
     assert item.local_extra == b"", f"{item.name!r} kept a local extra field"
@@ -315,7 +224,7 @@ def assert_plain_entry(item: Item) -> None:
     assert item.external_attr == 0, f"{item.name!r} has attributes {item.external_attr:#x}"
 
 
-def assert_added(item: Item, new: NewFile) -> None:
+def assert_added(item: Entry, new: NewFile) -> None:
     what = f"added file {new.win_path}"
     assert item.name == new.entry_name, f"{what} stored as {item.name!r}"
     assert item.method == DEFLATED, f"{what}: method {item.method}"
@@ -325,11 +234,11 @@ def assert_added(item: Item, new: NewFile) -> None:
     assert_plain_entry(item)
 
 
-def assert_update(before: list[Item], archive: Path, added: list[NewFile],
-                  any_order: bool = False) -> list[Item]:
+def assert_update(before: list[Entry], archive: Path, added: list[NewFile],
+                  any_order: bool = False) -> list[Entry]:
     """The rebuilt archive holds every old entry, in the old order, then the
     added files in collection order (or in any order, when ANY_ORDER)."""
-    after = verified_items(archive)
+    after = verified_entries(archive)
     assert len(after) == len(before) + len(added), (
         f"expected {len(before)} old and {len(added)} new entries, found {len(after)}: "
         f"{[i.name for i in after][:20]}"
@@ -374,20 +283,6 @@ def bookkeeping_left(drive: Drive) -> list[str]:
     (and any "Tmp$Zip", the fixed temporary name this program must not use)."""
     return [str(p.relative_to(drive.root)) for p in drive.root.rglob("*")
             if BOOKKEEPING_MARK in p.name or p.name.lower() == "tmp$zip"]
-
-
-def spawn_kelzar(kelzar: Kelzar, args: str, timeout: float = 120) -> subprocess.Popen:
-    """Starts `kelzar.exe ARGS` through the launcher without waiting for it."""
-    line = f"kelzar.exe {args}"
-    return kelzar.wine.spawn("kzlaunch.exe",
-                             [hex_arg(line), hex_arg("d:\\"), str(int(timeout * 1000))],
-                             "kelzar-spawned")
-
-
-def wait_exit(process: subprocess.Popen, timeout: float = 180) -> int:
-    code = process.wait(timeout=timeout)
-    assert code in (0, 1), f"the launcher or the program failed with {code}"
-    return code
 
 
 def wait_for(condition, timeout: float, what: str) -> None:

@@ -1,3 +1,4 @@
+from zipread import verify_archive
 """The argument forms, passed to kelzar.exe exactly as a caller writes them.
 
 Every line goes through kzlaunch, so quotes, runs of spaces, commas and tabs
@@ -7,7 +8,6 @@ compared with what it held before: only the expected archive may appear.
 
 import pytest
 
-from kelzar_harness import verify_archive
 
 SOURCE = {
     r"d:\src\a.txt": b"a text file\r\n",

@@ -3,7 +3,6 @@ a virtual display: its layout, fonts and colours as Win32 and a screenshot
 report them, the cursor over its labels, the "Author" link, and the keys
 that must or must not close it."""
 
-import shutil
 import time
 
 import pytest

@@ -15,10 +15,9 @@ from kelzar_harness import (
     deflate_level6,
     level6_slack,
     dos_date_time,
-    unix_to_win,
     utc_timestamp,
-    verify_archive,
 )
+from zipread import verify_archive
 
 # A time at an odd second, so that the rounding to the even second of an
 # MS-DOS date shows.

@@ -13,7 +13,8 @@ import zipfile
 
 import pytest
 
-from kelzar_harness import dos_date_time, utc_timestamp, verify_archive
+from kelzar_harness import dos_date_time, utc_timestamp
+from zipread import verify_archive
 
 ODD_SECOND = utc_timestamp(2020, 2, 29, 23, 59, 59)
 

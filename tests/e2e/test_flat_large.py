@@ -1,3 +1,4 @@
+from zipread import check_with_7z, check_with_unzip
 """A file of 4 GiB and more is stored with Zip64 sizes.
 
 The file is sparse (all zero bytes), so it costs no disk space, but the run
@@ -12,7 +13,6 @@ import zipfile
 
 import pytest
 
-from kelzar_harness import check_with_7z, check_with_unzip
 
 FOUR_GIB_AND_ONE = 4 * 1024**3 + 1
 

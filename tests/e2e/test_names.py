@@ -1,3 +1,4 @@
+from zipread import read_entries, verify_archive
 """Files are archived under their real names, whatever the ANSI code page.
 
 The files are made from the Linux side with their UTF-8 names; the program
@@ -17,8 +18,6 @@ import zipfile
 
 import pytest
 
-from kelzar_harness import verify_archive
-from peers import read_items
 
 FLAG_UTF8 = 0x800
 
@@ -70,7 +69,7 @@ def test_names_outside_the_ansi_code_page_are_archived_as_they_are(kelzar, drive
         assert raw in stored, f"{name} is missing or stored as another name: {list(stored)}"
         assert stored[raw] == (not ansi), f"{name}: UTF-8 flag {'set' if stored[raw] else 'clear'}"
     # Content by name: the look-alike holds its own bytes, not a.txt's.
-    for item in read_items(archive):
+    for item in read_entries(archive):
         name = item.name if item.flag & FLAG_UTF8 else item.name.encode("cp437").decode("cp1252")
         bare = name.removeprefix(prefix)
         index = [n for n, _ in NAMES_1252].index(bare)

@@ -4,21 +4,16 @@ Entries that cannot come over losslessly make the run fail with the archive
 left exactly as it was."""
 
 import shutil
-import subprocess
 import zipfile
 
 import pytest
 
 from peers import (
     DEFLATED,
-    FLAG_ENCRYPTED,
-    FLAG_UTF8,
     STORED,
     PyEntry,
-    assert_plain_entry,
     assert_update,
     bookkeeping_left,
-    has_zip64_records,
     infozip,
     infozip_streamed,
     make_new_files,
@@ -26,10 +21,10 @@ from peers import (
     odd_second_mtime,
     python_zip,
     python_zip_many,
-    read_items,
     sevenzip,
     write_tree,
 )
+from zipread import FLAG_ENCRYPTED, FLAG_UTF8, has_zip64_records, read_entries
 
 ARCHIVE = r"d:\arch\old.zip"
 COMMAND = rf"{ARCHIVE} d:\new\*.txt 1"
@@ -151,7 +146,7 @@ def test_update_keeps_every_entry_of_a_peer_archive(kelzar, drive, peer_dir, mak
     archive = drive.path(ARCHIVE)
     archive.parent.mkdir(parents=True)
     expect = make(peer_dir, archive)
-    before = read_items(archive)
+    before = read_entries(archive)
     # The peer wrote what this case is about; otherwise the case tests nothing.
     if "methods" in expect:
         assert {i.method for i in before} >= expect["methods"]
@@ -181,8 +176,8 @@ def archives_of_many_entries(tmp_path_factory):
     shutil.copy(full, beyond)
     with zipfile.ZipFile(beyond, "a") as zf:
         zf.writestr(zipfile.ZipInfo("many/last.txt", (2021, 3, 4, 5, 6, 8)), b"last\n")
-    full_items = read_items(full)
-    return {65_535: (full, full_items), 65_536: (beyond, full_items + read_items(beyond)[-1:])}
+    full_items = read_entries(full)
+    return {65_535: (full, full_items), 65_536: (beyond, full_items + read_entries(beyond)[-1:])}
 
 
 @pytest.mark.parametrize("count", [65_535, 65_536])
@@ -210,14 +205,14 @@ def refusing_archive(kind, src, archive):
     if kind in ("BZip2", "LZMA", "PPMd", "Deflate64"):
         sevenzip(archive, src, f"-mm={kind}", *names)
         method = {"BZip2": 12, "LZMA": 14, "PPMd": 98, "Deflate64": 9}[kind]
-        assert method in {i.method for i in read_items(archive, decode=False)}
+        assert method in {i.method for i in read_entries(archive, decode=False)}
     elif kind == "bzip2-after-deflated":
         # Sound deflated entries first, the one that cannot come over last:
         # the run has already written part of its new archive when it fails.
         (src / "zz-last.txt").write_bytes(big["big1.txt"])
         infozip(archive, src, "text.txt", "dir/inner.txt")
         sevenzip(archive, src, "-mm=BZip2", "zz-last.txt")
-        last = read_items(archive, decode=False)[-1]
+        last = read_entries(archive, decode=False)[-1]
         assert (last.name, last.method) == ("zz-last.txt", 12)
     elif kind == "infozip-password":
         infozip(archive, src, "-P", "secret", "text.txt", "empty.txt")
@@ -231,7 +226,7 @@ def refusing_archive(kind, src, archive):
     else:
         raise ValueError(kind)
     if "password" in kind or kind.startswith("7z-"):
-        assert any(i.flag & FLAG_ENCRYPTED for i in read_items(archive, decode=False))
+        assert any(i.flag & FLAG_ENCRYPTED for i in read_entries(archive, decode=False))
 
 
 def truncated(src, archive):
@@ -325,7 +320,7 @@ def test_entry_with_damaged_data_leaves_the_archive_as_it_was(kelzar, drive, pee
     flag = "-0" if method == STORED else "-6"
     infozip(archive, peer_dir, flag, "text.txt", "dir/inner.txt")
     corrupt_entry_data(archive, "text.txt")
-    assert read_items(archive, decode=False)[0].method == method
+    assert read_entries(archive, decode=False)[0].method == method
     with zipfile.ZipFile(archive) as zf, pytest.raises(zipfile.BadZipFile):
         zf.read("text.txt")  # the damage shows to an independent reader
     damaged = archive.read_bytes()
@@ -341,7 +336,7 @@ def test_archive_comment_extra_fields_and_attributes_are_dropped(kelzar, drive, 
     archive.parent.mkdir(parents=True)
     infozip(archive, peer_dir, "-r", "text.txt", "dir")
     infozip(archive, peer_dir, "-z", stdin=b"comment\n")
-    before = read_items(archive)
+    before = read_entries(archive)
     assert all(i.extra and i.external_attr for i in before)
     added = make_new_files(drive, NEW_FILES[:1])
 

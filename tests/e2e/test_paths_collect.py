@@ -10,10 +10,9 @@ from peers import (
     infozip,
     make_new_files,
     mixed_content,
-    read_items,
-    verified_items,
     write_tree,
 )
+from zipread import read_entries, verified_entries
 
 
 def test_walk_takes_matching_files_of_visible_folders_in_walk_order(kelzar, drive):
@@ -42,7 +41,7 @@ def test_walk_takes_matching_files_of_visible_folders_in_walk_order(kelzar, driv
 
     drive.path(r"d:\out").mkdir()
     assert kelzar.run(r"d:\out\new.zip d:\docs\*.doc 1") == 0
-    items = verified_items(drive.path(r"d:\out\new.zip"))
+    items = verified_entries(drive.path(r"d:\out\new.zip"))
     names = [i.name for i in items]
     assert sorted(names) == sorted(f.entry_name for f in added)
     assert_walk_order(names)
@@ -73,7 +72,7 @@ def test_entry_names_are_the_paths_less_the_drive(kelzar, drive, pattern, cwd, n
 
     # Commas separate the arguments: a space would not before a relative path.
     assert kelzar.run(rf"d:\out.zip,{pattern},1", cwd=cwd) == 0
-    got = [i.name for i in verified_items(drive.path(r"d:\out.zip"))]
+    got = [i.name for i in verified_entries(drive.path(r"d:\out.zip"))]
     assert sorted(got) == sorted(names)
     assert_walk_order(got)
 
@@ -90,7 +89,7 @@ def test_same_command_twice_holds_every_file_twice(kelzar, drive):
     # The second run carries the first run's entries over and adds both
     # files again after them: entries are never replaced by name.
     assert_update(first, archive, added)
-    assert [i.name for i in read_items(archive)] == [r"docs\a.txt", r"docs\sub\b.txt"] * 2
+    assert [i.name for i in read_entries(archive)] == [r"docs\a.txt", r"docs\sub\b.txt"] * 2
     assert bookkeeping_left(drive) == []
 
 
@@ -98,7 +97,7 @@ def test_hidden_and_system_files_are_skipped_without_failing(kelzar, drive, tmp_
     archive = drive.path(r"d:\a.zip")
     write_tree(tmp_path / "peer", {"old.txt": b"old"})
     infozip(archive, tmp_path / "peer", "old.txt")
-    before = read_items(archive)
+    before = read_entries(archive)
     added = make_new_files(drive, [(r"d:\docs\plain.txt", "visible")])
     for name in ("hidden", "system", "both"):
         drive.write(rf"d:\docs\{name}.txt", name)
@@ -143,7 +142,7 @@ def test_file_in_use_is_left_out_and_the_others_are_added(kelzar, drive, tmp_pat
     archive = drive.path(r"d:\a.zip")
     write_tree(tmp_path / "peer", {"old.txt": mixed_content(0, 5_000)})
     infozip(archive, tmp_path / "peer", "old.txt")
-    before = read_items(archive)
+    before = read_entries(archive)
     added = make_new_files(drive, [
         (r"d:\docs\a.txt", mixed_content(2, 1_000)),
         (r"d:\docs\sub\c.txt", mixed_content(4, 1_000)),
@@ -169,7 +168,7 @@ def test_archive_never_holds_itself_when_the_walk_covers_it(kelzar, drive):
     assert kelzar.run(command) == 0
     first = assert_update([], archive, added, any_order=True)
     assert kelzar.run(command) == 0
-    second = verified_items(archive)
+    second = verified_entries(archive)
     assert_update(first, archive, [next(f for f in added if f.entry_name == i.name)
                                    for i in second[len(first):]])
     assert sorted(i.name for i in second) == sorted([r"data\a.txt", r"data\sub\b.bin"] * 2)

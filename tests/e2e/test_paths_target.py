@@ -20,13 +20,11 @@ from peers import (
     infozip,
     make_new_files,
     mixed_content,
-    read_items,
-    spawn_kelzar,
-    verified_items,
-    wait_exit,
     wait_for,
     write_tree,
 )
+from kelzar_harness import exit_code, spawn
+from zipread import read_entries, verified_entries
 
 ARCHIVE = r"d:\arch\old.zip"
 COMMAND = rf"{ARCHIVE} d:\new\*.txt 1"
@@ -42,7 +40,7 @@ def old_archive(drive, tmp_path):
     archive = drive.path(ARCHIVE)
     archive.parent.mkdir(parents=True)
     infozip(archive, tmp_path / "peer", "-r", "old")
-    return archive, read_items(archive)
+    return archive, read_entries(archive)
 
 
 def new_files(drive, tag="one"):
@@ -149,18 +147,18 @@ def test_two_runs_at_once_lose_no_update(kelzar, drive, tmp_path):
     archive = drive.path(ARCHIVE)
     archive.parent.mkdir(parents=True)
     infozip(archive, tmp_path / "peer", "-r", "old")
-    before = read_items(archive)
+    before = read_entries(archive)
     runs = {tag: make_new_files(drive, [(rf"d:\new\{tag}\{tag}.txt", mixed_content(6, 4_000))])
             for tag in ("first", "second", "third")}
-    processes = {tag: spawn_kelzar(kelzar, rf"{ARCHIVE} d:\new\{tag}\*.txt 1")
+    processes = {tag: spawn(kelzar, rf"{ARCHIVE} d:\new\{tag}\*.txt 1", timeout=120)
                  for tag in runs}
-    codes = {tag: wait_exit(p) for tag, p in processes.items()}
+    codes = {tag: exit_code(p, tag, timeout=120) for tag, p in processes.items()}
 
     # Every run that reported success has its file in the archive; a run
     # that failed changed nothing. All three should succeed: each waits for
     # the others.
     done = [runs[tag][0] for tag, code in codes.items() if code == 0]
-    after = verified_items(archive)
+    after = verified_entries(archive)
     assert_update(before, archive, done, any_order=True)
     assert len(after) == len(before) + len(done)
     assert codes == {"first": 0, "second": 0, "third": 0}, codes
@@ -175,12 +173,12 @@ def test_run_waits_for_the_lock_of_another_run(kelzar, drive, old_archive):
     lock.write_bytes(b"")
     # Held open without sharing, as a running run holds it.
     with kelzar.hold(LOCK, "exclusive"):
-        process = spawn_kelzar(kelzar, COMMAND)
+        process = spawn(kelzar, COMMAND, timeout=120)
         time.sleep(3)
         assert process.poll() is None, "the run did not wait for the lock"
         assert archive.read_bytes() == original
     lock.unlink()
-    assert wait_exit(process) == 0
+    assert exit_code(process, COMMAND, timeout=120) == 0
     assert_update(before, archive, added)
     assert bookkeeping_left(drive) == []
 

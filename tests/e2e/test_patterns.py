@@ -13,8 +13,9 @@ import shutil
 
 import pytest
 
-from kelzar_harness import unix_to_win, verify_archive
-from peers import assert_walk_order, make_pattern_source, read_items
+from kelzar_harness import unix_to_win
+from peers import assert_walk_order, make_pattern_source
+from zipread import read_entries, verify_archive
 
 ALL_SRC = {"a.txt", "ab.txt", "c.dat"}
 TREE_SRC = {r"src\a.txt", r"src\ab.txt", r"src\c.dat", r"src\sub\d.txt"}
@@ -87,7 +88,7 @@ def test_pattern_forms_in_both_modes(kelzar, drive, tmp_path, mode, files_to_zip
             assert entry.data == drive.path(source + name).read_bytes(), \
                 f"{name} must come from the folder the pattern names"
     else:
-        names = [item.name for item in read_items(archive)]
+        names = [item.name for item in read_entries(archive)]
         assert sorted(names) == sorted(tree), "each file once, under its path less the drive"
         assert all("/" not in n for n in names), "stored paths use \\ throughout"
         assert_walk_order(names)

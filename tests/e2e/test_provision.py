@@ -14,7 +14,8 @@ from pathlib import Path
 
 import pytest
 
-from kelzar_harness import BIN_FOLDER_WIN, BUILD, hex_arg, unix_to_win, verify_archive
+from kelzar_harness import BIN_FOLDER_WIN, BUILD, hex_arg, unix_to_win
+from zipread import verify_archive
 
 PROGRAM_FOLDER = r"d:\prog"
 SYSTEM_PATH = r"C:\windows\system32;C:\windows"

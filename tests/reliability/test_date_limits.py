@@ -15,8 +15,9 @@ import zipfile
 
 import pytest
 
-from hostile import leftovers, run
+from hostile import leftovers
 from peers import infozip, mixed_content, write_tree
+from kelzar_harness import run
 
 EARLIEST = (1980, 1, 1, 0, 0, 0)
 LATEST = (2107, 12, 31, 23, 59, 58)

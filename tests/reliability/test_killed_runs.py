@@ -23,17 +23,14 @@ from hostile import (
     Added,
     assert_carried_over,
     digest,
-    exit_code,
     files_under,
     kill_hard,
     leftovers,
-    old_entries,
-    run,
-    spawn,
     wait_for_pid,
 )
 from peers import infozip, lock_name, mixed_content, write_tree
-from kelzar_harness import WineError
+from kelzar_harness import WineError, exit_code, run, spawn
+from zipread import try_read_entries
 
 ROUNDS = 100
 COMMAND = r"d:\arch\old.zip d:\new\*.* 1"
@@ -74,7 +71,7 @@ def test_runs_killed_at_random_moments(kelzar, drive, tmp_path, figures):
             # The archive every other round is compared with, checked once.
             added = [Added("new\\add.txt", drive.path(r"d:\new\add.txt").read_bytes()),
                      Added("new\\more.bin", drive.path(r"d:\new\more.bin").read_bytes())]
-            assert_carried_over(old_entries(pristine), archive, added, any_order=True)
+            assert_carried_over(try_read_entries(pristine), archive, added, any_order=True)
     expected_after = {digest(pristine): outcomes["new"], outcomes["new"]: outcomes["newer"]}
     names = {digest(pristine): "old", outcomes["new"]: "new"}
     # The killed runs start from the old archive, as the first of these did
