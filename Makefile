@@ -13,7 +13,7 @@ UNDER_TEST = bash scripts/build-under-test.sh $@
 ARCHES := x86 x64
 
 .PHONY: all bootstrap build native unit fuzz setup-tests static-tests rebuild-tests e2e \
-        e2e-x64-too emulated-x86 reliability check test demo dist bench clean
+        e2e-x64-too reliability check test demo dist bench clean
 
 all: build
 
@@ -60,10 +60,6 @@ e2e-x64-too: build
 	if bash scripts/build-under-test.sh --runs-i386; then \
 	  KELZAR_ARCH=x64 $(UNDER_TEST) $(PYTEST) tests/e2e; fi
 
-# Where it cannot run, the x86 build once under qemu's i386 emulation.
-emulated-x86: build
-	$(UNDER_TEST) $(PYTEST) tests/emulated
-
 # Hostile conditions under Wine (about 25 minutes; -m "not large" skips the
 # multi-gigabyte cases when run by hand).
 reliability: build
@@ -71,7 +67,7 @@ reliability: build
 
 check: unit setup-tests static-tests e2e
 
-test: check fuzz rebuild-tests reliability e2e-x64-too emulated-x86
+test: check fuzz rebuild-tests reliability e2e-x64-too
 
 demo: build
 	$(UNDER_TEST) bash scripts/demo.sh
