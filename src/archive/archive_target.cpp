@@ -95,7 +95,14 @@ std::unique_ptr<ArchiveTarget> ArchiveTarget::Claim(const std::string& zipfilePa
     std::unique_ptr<ArchiveTarget> target(
         new ArchiveTarget(zipfilePath, *canonical, prefix, std::move(*lock), report));
     // Read again under the lock: another run may have replaced the archive.
+    // Only "not there" means there is no old archive: one that is there but
+    // cannot be examined (access denied, a network error) would otherwise be
+    // replaced by an archive without its entries.
     attributes = sys::GetAttributes(zipfilePath);
+    if (!attributes && !sys::IsAbsent(attributes.Why())) {
+        report.Add(attributes.Why());
+        return nullptr;
+    }
     if (attributes) {
         if (IsReadOnlyOrFolder(*attributes)) {
             report.Add("replace a read-only file or a folder:", zipfilePath);

@@ -514,6 +514,10 @@ Result<std::uint32_t> GetAttributes(const std::string& path) {
     return static_cast<std::uint32_t>(attributes);
 }
 
+bool IsAbsent(const Failure& failure) {
+    return failure.code == ERROR_FILE_NOT_FOUND || failure.code == ERROR_PATH_NOT_FOUND;
+}
+
 Status SetAttributes(const std::string& path, std::uint32_t attributes) {
     if (!SetFileAttributesW(WidePath(path).c_str(),
                             attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {

@@ -179,6 +179,9 @@ Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& s
 
 // Attributes of an existing path.
 Result<std::uint32_t> GetAttributes(const std::string& path);
+// Whether a failure says that the path is not there (neither it nor a
+// folder on its way), as opposed to being there but out of reach.
+bool IsAbsent(const Failure& failure);
 Status SetAttributes(const std::string& path, std::uint32_t attributes);
 // The creation time of an existing file (a FILETIME).
 Result<std::uint64_t> GetCreationTime(const std::string& path);

@@ -47,6 +47,21 @@ def new_files(drive, tag="one"):
     return make_new_files(drive, [(rf"d:\new\{tag}.txt", mixed_content(2, 9_000))])
 
 
+@pytest.mark.parametrize("flag", ["0", "1"])
+def test_an_archive_that_cannot_be_examined_is_left_alone(kelzar, drive, flag):
+    # Only "not found" means there is no archive. Wine answers error 1921
+    # (the name cannot be resolved) for a link that leads to itself, where
+    # Windows would answer access denied or a network error for an archive
+    # out of reach: either way it is there, and replacing it would lose it.
+    new_files(drive)
+    link = drive.path(ARCHIVE)
+    link.parent.mkdir(parents=True)
+    link.symlink_to(link.name)
+    assert kelzar.run(rf"{ARCHIVE} d:\new\*.txt {flag}") == 1
+    assert link.is_symlink() and os.readlink(link) == link.name, "the archive was replaced"
+    assert bookkeeping_left(drive) == []
+
+
 def test_read_only_archive_is_not_replaced(kelzar, drive, old_archive):
     new_files(drive)
     kelzar.set_attributes("R", ARCHIVE)

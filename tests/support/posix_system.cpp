@@ -503,6 +503,10 @@ Result<std::uint32_t> GetAttributes(const std::string& path) {
     return AttributesOf(posixPath, status);
 }
 
+bool IsAbsent(const Failure& failure) {
+    return failure.code == ENOENT || failure.code == ENOTDIR;
+}
+
 Status SetAttributes(const std::string& path, std::uint32_t attributes) {
     std::string posixPath = Posix(path);
     struct stat status {};

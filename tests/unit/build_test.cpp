@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace kelzar {
 namespace {
 
@@ -180,6 +182,22 @@ TEST_F(BuildTest, TargetsThatMustNotBeWrittenAreRefused) {
     EXPECT_EQ(ReadFile(readOnly), "read-only");
     EXPECT_EQ(WithPaths(Path("w*.zip"), Path("src/*.txt")), 0) << "a wildcard names no one archive";
     EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"ro.zip", "src/a.txt"}));
+}
+
+TEST_F(BuildTest, AnArchiveThatCannotBeExaminedIsNotReplaced) {
+    // A link that leads to itself is there, but cannot be examined (ELOOP,
+    // as access denied or a network error would be on Windows): neither
+    // mode may take it for a missing archive and put one without its
+    // entries in its place.
+    scratch.Write("src/a.txt", "a");
+    const std::string archive = Path("loop.zip");
+    ASSERT_EQ(symlink("loop.zip", archive.c_str()), 0);
+    EXPECT_EQ(WithPaths(archive, Path("src/*.txt")), 0);
+    EXPECT_EQ(Flat(archive, Path("src/*.txt")), 0);
+    char target[64] = {};
+    EXPECT_EQ(readlink(archive.c_str(), target, sizeof target - 1), 8) << "the link was replaced";
+    unlink(archive.c_str());
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(BuildTest, AnOrphanedLockDoesNotLockTheArchiveForGood) {
