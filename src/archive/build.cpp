@@ -194,8 +194,12 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
         };
         Pass pass;
         PieceWriter pieces(target, *writer, carryOver, leftOut, pass);
-        RunEntryPipeline(feed, OptionsFor(target, workers),
-                         [&](EntryPiece& piece) { return pieces.Write(piece); });
+        Status ran = RunEntryPipeline(feed, OptionsFor(target, workers),
+                                      [&](EntryPiece& piece) { return pieces.Write(piece); });
+        if (!ran) {
+            target.Report().Add(ran.Why());
+            return {};
+        }
         if (first) {
             found = emitted;
         }

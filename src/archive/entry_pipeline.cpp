@@ -54,9 +54,9 @@ class Pipeline {
     explicit Pipeline(const PipelineOptions& options) : options_(options) {}
 
     // Thread 0 writes, thread 1 feeds, the others work.
-    void Run(const FileFeed& feed, const std::function<bool(EntryPiece&)>& consume) {
+    Status Run(const FileFeed& feed, const std::function<bool(EntryPiece&)>& consume) {
         unsigned workers = std::max(1u, options_.workers);
-        sys::RunInParallel(workers + 2, [&](unsigned index) {
+        return sys::RunInParallel(workers + 2, [&](unsigned index) {
             if (index == 0) {
                 Consume(consume);
             } else if (index == 1) {
@@ -311,9 +311,9 @@ class Pipeline {
 
 } // namespace
 
-void RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
-                      const std::function<bool(EntryPiece&)>& consume) {
-    Pipeline(options).Run(feed, consume);
+Status RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
+                        const std::function<bool(EntryPiece&)>& consume) {
+    return Pipeline(options).Run(feed, consume);
 }
 
 } // namespace kelzar

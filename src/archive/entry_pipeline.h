@@ -72,8 +72,8 @@ using FileFeed = std::function<void(const FileEmitter& emit)>;
 
 // Prepares every file the feed emits and calls `consume` with each piece in
 // order on the calling thread, until all are consumed or `consume` returns
-// false.
-void RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
-                      const std::function<bool(EntryPiece&)>& consume);
+// false. Fails, having done nothing, when its threads cannot be had.
+Status RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,
+                        const std::function<bool(EntryPiece&)>& consume);
 
 } // namespace kelzar

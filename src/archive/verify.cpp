@@ -401,7 +401,7 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
     std::vector<std::size_t> runs = SplitByData(expected, std::max(1u, workers));
     std::vector<Status> outcomes(runs.size() - 1);
     std::atomic<bool> failed{false};
-    sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
+    Status ran = sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
         EntryDataCheck check;
         std::vector<unsigned char> buffer;
         WindowedSource window(archive);
@@ -423,6 +423,9 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
             }
         }
     });
+    if (!ran) {
+        return ran;
+    }
     for (const Status& outcome : outcomes) {
         if (!outcome) {
             return outcome;

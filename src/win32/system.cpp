@@ -9,6 +9,10 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <process.h>
+
+#include <atomic>
+#include <optional>
 
 namespace kelzar::sys {
 
@@ -20,6 +24,14 @@ struct FindHandleTraits {
     static bool Close(Handle h) { return FindClose(h) != 0; }
 };
 using UniqueFind = UniqueResource<FindHandleTraits>;
+
+// Memory the system hands out with LocalAlloc (security descriptors).
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle h) { return LocalFree(h) == nullptr; }
+};
+using UniqueLocal = UniqueResource<LocalMemoryTraits>;
 
 // Below this many UTF-16 units every call takes a path as it is. Folders must
 // leave room for an 8.3 name (MAX_PATH - 12), so the margin is taken for all.
@@ -140,7 +152,11 @@ bool FileHandleTraits::Close(Handle handle) {
 }
 
 void PrepareProcess() {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    // No system message box may wait for a click (a scheduled job would
+    // stall): not for a drive without a disk, a file that cannot be found,
+    // nor a crash. Whatever mode the caller handed down is kept.
+    SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+                 SEM_NOOPENFILEERRORBOX);
 }
 
 void DebugLog(const std::string& line) {
@@ -435,6 +451,7 @@ Status RandomAccessFile::TakeExplicitAccessOf(const std::string& path) {
     if (error != ERROR_SUCCESS) {
         return Remember(Failure{error, "read the access rules of", path});
     }
+    const UniqueLocal owned(descriptor);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
@@ -456,9 +473,8 @@ Status RandomAccessFile::TakeExplicitAccessOf(const std::string& path) {
         error =
             SetSecurityInfo(handle_.Get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
     }
-    LocalFree(descriptor);
     if (error != ERROR_SUCCESS) {
-        return Remember(Failure{error, "give the access rules of the old archive to", path_});
+        return Remember(Failure{error, "copy the access rules of " + path + " to", path_});
     }
     return Status::Done();
 }
@@ -677,38 +693,63 @@ unsigned ProcessorCount() {
 
 namespace {
 
+struct ThreadHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle h) { return CloseHandle(h) != 0; }
+};
+using UniqueThread = UniqueResource<ThreadHandleTraits>;
+using UniqueEvent = UniqueResource<ThreadHandleTraits>;
+
 struct ThreadWork {
     const std::function<void(unsigned)>* work;
     unsigned index;
+    HANDLE go;                          // set once every thread exists
+    const std::atomic<bool>* cancelled; // a thread could not be had
 };
 
-DWORD WINAPI RunThread(void* parameter) {
+unsigned __stdcall RunThread(void* parameter) {
     auto* job = static_cast<ThreadWork*>(parameter);
-    (*job->work)(job->index);
+    WaitForSingleObject(job->go, INFINITE);
+    if (!job->cancelled->load()) {
+        (*job->work)(job->index);
+    }
     return 0;
 }
 
 } // namespace
 
-void RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
-    std::vector<ThreadWork> jobs(count);
-    std::vector<HANDLE> threads;
-    for (unsigned i = 1; i < count; ++i) {
-        jobs[i] = ThreadWork{&work, i};
-        HANDLE thread = CreateThread(nullptr, 0, RunThread, &jobs[i], 0, nullptr);
-        if (thread == nullptr) {
-            work(i); // no thread to be had: done here instead
-        } else {
-            threads.push_back(thread);
-        }
+Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
+    // Every thread exists before any work starts: the roles wait for one
+    // another, so one that had to run later on this thread, or not at all,
+    // would leave the others waiting for it for ever. _beginthreadex, not
+    // CreateThread: the C runtime sets itself up for each thread it starts.
+    UniqueEvent go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!go) {
+        return LastFailure("create an event for", "the worker threads");
     }
-    if (count > 0) {
+    std::atomic<bool> cancelled{false};
+    std::optional<Failure> failure;
+    std::vector<ThreadWork> jobs(count);
+    std::vector<UniqueThread> threads;
+    for (unsigned i = 1; i < count; ++i) {
+        jobs[i] = ThreadWork{&work, i, go.Get(), &cancelled};
+        auto thread = _beginthreadex(nullptr, 0, RunThread, &jobs[i], 0, nullptr);
+        if (thread == 0) {
+            failure = LastFailure("start a thread for", "the run");
+            cancelled = true;
+            break;
+        }
+        threads.emplace_back(reinterpret_cast<HANDLE>(thread));
+    }
+    SetEvent(go.Get());
+    if (!cancelled && count > 0) {
         work(0);
     }
-    for (HANDLE thread : threads) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
+    for (const UniqueThread& thread : threads) {
+        WaitForSingleObject(thread.Get(), INFINITE);
     }
+    return failure ? Status(*failure) : Status::Done();
 }
 
 struct Mutex::Impl {

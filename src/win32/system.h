@@ -222,8 +222,9 @@ std::uint64_t MonotonicMs();
 void SleepMs(unsigned ms);
 unsigned ProcessorCount();
 // Runs work(0) to work(count - 1), each on a thread of its own (work(0) on
-// the calling thread), and returns when all have.
-void RunInParallel(unsigned count, const std::function<void(unsigned)>& work);
+// the calling thread), and returns when all have. When a thread cannot be
+// had, none of them runs: the failure.
+Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work);
 
 class Mutex {
   public:

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -36,6 +37,7 @@ struct Controls {
     };
     std::map<std::string, MoveFault> movesFailOnto;
     std::uint64_t writesLeft = UINT64_MAX;
+    std::size_t threadsLeft = SIZE_MAX;              // threads RunInParallel may still start
     std::map<std::string, std::uint32_t> attributes; // hidden and system bits by path
     std::map<int, std::string> paths;                // what each open descriptor names
     std::map<int, std::uint64_t> readSoFar;
@@ -182,12 +184,18 @@ void FailWritesAfter(std::uint64_t bytes) {
     Get().writesLeft = bytes;
 }
 
+void FailThreadsAfter(std::size_t threads) {
+    std::lock_guard lock(Get().mutex);
+    Get().threadsLeft = threads;
+}
+
 void Reset() {
     std::lock_guard lock(Get().mutex);
     Get().listingFailsAfter.clear();
     Get().readsFailAfter.clear();
     Get().movesFailOnto.clear();
     Get().writesLeft = UINT64_MAX;
+    Get().threadsLeft = SIZE_MAX;
     Get().attributes.clear();
 }
 
@@ -642,17 +650,37 @@ unsigned ProcessorCount() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-void RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
+Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
+    // As on Windows: every thread exists before any work starts.
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> go{false};
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < count; ++i) {
-        threads.emplace_back(work, i);
+    std::size_t allowed;
+    {
+        std::lock_guard lock(Get().mutex);
+        allowed = Get().threadsLeft;
     }
-    if (count > 0) {
+    for (unsigned i = 1; i < count; ++i) {
+        if (threads.size() >= allowed) {
+            cancelled = true;
+            break;
+        }
+        threads.emplace_back([&, i] {
+            go.wait(false);
+            if (!cancelled) {
+                work(i);
+            }
+        });
+    }
+    go = true;
+    go.notify_all();
+    if (!cancelled && count > 0) {
         work(0);
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
+    return cancelled ? Status(Failure{EAGAIN, "start a thread for", "the run"}) : Status::Done();
 }
 
 struct Mutex::Impl {

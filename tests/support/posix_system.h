@@ -34,6 +34,10 @@ void HoldAgainstMovesFor(const std::string& to, unsigned ms);
 // full disk.
 void FailWritesAfter(std::uint64_t bytes);
 
+// RunInParallel can start only `threads` more threads in each call: the
+// system has no more to give.
+void FailThreadsAfter(std::size_t threads);
+
 // Forgets every control and every attribute set.
 void Reset();
 

@@ -231,6 +231,24 @@ void MakeOldArchive(const std::string& path) {
     ASSERT_EQ(zipClose(archive, nullptr), ZIP_OK);
 }
 
+TEST_F(BuildTest, ThreadsThatCannotBeHadEndTheRunWithTheOldArchive) {
+    // Every role of the pipeline waits for the others: one without its
+    // thread must end the run, never leave it waiting. Even the first
+    // worker thread, and the first thread of the read-back, may be missing.
+    std::string archive = Path("out.zip");
+    MakeOldArchive(archive);
+    const std::string before = ReadFile(archive);
+    scratch.Write("src/a.txt", CompressibleText(100'000, 1));
+    for (std::size_t threads : {0u, 1u, 2u}) {
+        posix::FailThreadsAfter(threads);
+        EXPECT_EQ(WithPaths(archive, Path("src/*.txt")), 0) << threads << " threads";
+        EXPECT_EQ(Flat(archive, Path("src/*.txt")), 0) << threads << " threads";
+        EXPECT_EQ(ReadFile(archive), before) << "the old archive changed";
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    }
+    EXPECT_FALSE(report.Failures().empty()) << "the cause is reported";
+}
+
 TEST_F(BuildTest, AnUpdateKeepsTheOldEntriesBeforeTheNewOnes) {
     std::string archive = Path("out.zip");
     MakeOldArchive(archive);
