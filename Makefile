@@ -1,6 +1,7 @@
 # One command builds, one command tests. Every target first makes sure the
 # machine has what it needs (scripts/bootstrap.sh, as root on Debian 12).
-#   make check   unit, setup, static and end-to-end tests: the edit-test loop
+#   make check   unit (also under ThreadSanitizer), setup, static and end-to-end
+#                tests: the edit-test loop
 #   make test    everything: check, fuzzing, reproducibility, reliability
 # Both Windows builds are always built. The targets that run one under Wine
 # run the x86 build where this machine runs 32-bit programs and the x64 build
@@ -12,7 +13,7 @@ NPROC := $(shell nproc)
 UNDER_TEST = bash scripts/build-under-test.sh $@
 ARCHES := x86 x64
 
-.PHONY: all bootstrap build native unit fuzz setup-tests static-tests rebuild-tests e2e \
+.PHONY: all bootstrap build native unit tsan fuzz setup-tests static-tests rebuild-tests e2e \
         e2e-x64-too reliability check test demo dist bench clean
 
 all: build
@@ -32,6 +33,13 @@ native: bootstrap
 
 unit: native
 	ctest --preset native -j $(NPROC)
+
+# The threaded native tests (pipeline, second pass, parallel read-back)
+# under ThreadSanitizer.
+tsan: bootstrap
+	cmake --preset native-tsan >/dev/null
+	cmake --build --preset native-tsan -j $(NPROC)
+	TSAN_OPTIONS=halt_on_error=1 build/native-tsan/tests/unit/kelzar_system_tests --gtest_brief=1
 
 # Each libFuzzer harness for a bounded time (FUZZ_SECONDS each).
 FUZZ_SECONDS ?= 60
@@ -65,7 +73,7 @@ e2e-x64-too: build
 reliability: build
 	$(UNDER_TEST) $(PYTEST) tests/reliability
 
-check: unit setup-tests static-tests e2e
+check: unit tsan setup-tests static-tests e2e
 
 test: check fuzz rebuild-tests reliability e2e-x64-too
 
@@ -86,5 +94,5 @@ dist: build
 	$(UNDER_TEST) bash scripts/dist.sh
 
 clean:
-	rm -rf build/windows-x86 build/windows-x64 build/native build/fuzz build/dist \
+	rm -rf build/windows-x86 build/windows-x64 build/native build/native-tsan build/fuzz build/dist \
 	       build/dist-work build/bench

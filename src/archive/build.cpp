@@ -20,13 +20,31 @@ struct Pass {
     bool allAdded = true;
 };
 
+// The files a pass left out, by path. In the next pass the feed thread asks
+// while the writer may still add.
+class LeftOutFiles {
+  public:
+    void Insert(const std::string& path) {
+        sys::MutexLock lock(mutex_);
+        paths_.insert(path);
+    }
+    bool Contains(const std::string& path) const {
+        sys::MutexLock lock(mutex_);
+        return paths_.count(path) != 0;
+    }
+
+  private:
+    mutable sys::Mutex mutex_;
+    std::set<std::string> paths_;
+};
+
 // Writes the pieces the pipeline hands over, in order. A file whose blocks
 // fail after its entry was begun has left a broken entry: the whole archive
 // is written again without it (and without the files left out before it).
 class PieceWriter {
   public:
     PieceWriter(ArchiveTarget& target, ZipWriter& writer, const CarryOver& carryOver,
-                std::set<std::string>& leftOut, Pass& pass)
+                LeftOutFiles& leftOut, Pass& pass)
         : target_(target), writer_(writer), check_(target.Check()), carryOver_(carryOver),
           leftOut_(leftOut), pass_(pass) {}
 
@@ -56,7 +74,7 @@ class PieceWriter {
     bool LeaveOut(const EntryPiece& piece) {
         target_.Report().Add(piece.failure);
         excluded_[piece.file] = true;
-        leftOut_.insert(piece.path);
+        leftOut_.Insert(piece.path);
         pass_.allAdded = false;
         if (piece.block > 0) {
             outcome_ = PassOutcome::Restart; // its entry is begun and broken
@@ -149,7 +167,7 @@ class PieceWriter {
     TrailingCheck* check_;
     const CarryOver& carryOver_;
     bool carried_ = false;
-    std::set<std::string>& leftOut_;
+    LeftOutFiles& leftOut_;
     std::vector<bool> excluded_; // by the pass's file numbers
     Pass& pass_;
     PassOutcome outcome_ = PassOutcome::Finished;
@@ -176,7 +194,7 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
     // A second pass, should one be needed, finds the files again (rather
     // than holding a list of every file for the rare case) and leaves out
     // those the first left out.
-    std::set<std::string> leftOut;
+    LeftOutFiles leftOut;
     std::size_t found = 0;
     bool allAdded = true;
     for (bool first = true;; first = false) {
@@ -187,7 +205,7 @@ BuildResult BuildArchive(ArchiveTarget& target, const FileFeed& find, const Carr
         std::size_t emitted = 0;
         FileFeed feed = [&](const FileEmitter& emit) {
             find([&](std::size_t, const FileToAdd& file) {
-                if (first || leftOut.count(file.path) == 0) {
+                if (first || !leftOut.Contains(file.path)) {
                     emit(emitted++, file);
                 }
             });

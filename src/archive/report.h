@@ -3,22 +3,32 @@
 #pragma once
 
 #include "common/result.h"
+#include "win32/system.h"
 
 #include <string>
 #include <vector>
 
 namespace kelzar {
 
+// Added to from any thread (the walk feeds the pipeline while the writer
+// works).
 class RunReport {
   public:
-    void Add(Failure failure) { failures_.push_back(std::move(failure)); }
+    void Add(Failure failure) {
+        sys::MutexLock lock(mutex_);
+        failures_.push_back(std::move(failure));
+    }
     // A failure the program itself found (no system error behind it).
     void Add(std::string what, std::string path) {
         Add(Failure{0, std::move(what), std::move(path)});
     }
-    const std::vector<Failure>& Failures() const { return failures_; }
+    std::vector<Failure> Failures() const {
+        sys::MutexLock lock(mutex_);
+        return failures_;
+    }
 
   private:
+    mutable sys::Mutex mutex_;
     std::vector<Failure> failures_;
 };
 

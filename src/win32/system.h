@@ -9,6 +9,7 @@
 #pragma once
 
 #include "common/calendar_time.h"
+#include "common/first_failure.h"
 #include "common/result.h"
 #include "win32/unique_handle.h"
 
@@ -133,7 +134,8 @@ class RandomAccessFile {
     static Result<RandomAccessFile> OpenForReading(const std::string& path);
 
     RandomAccessFile(UniqueFile handle, std::string path)
-        : handle_(std::move(handle)), path_(std::move(path)) {}
+        : handle_(std::move(handle)), path_(std::move(path)),
+          firstFailure_(std::make_unique<kelzar::FirstFailure>()) {}
 
     Result<std::size_t> Read(void* buffer, std::size_t size);
     // All of `size` bytes at `offset`, whatever the position; other threads
@@ -157,15 +159,17 @@ class RandomAccessFile {
     Status Close();
     bool IsOpen() const { return handle_.Valid(); }
     const std::string& Path() const { return path_; }
-    // The first failure of any call on this file.
-    const std::optional<Failure>& FirstFailure() const { return firstFailure_; }
+    // The first failure of any call on this file, from any thread.
+    std::optional<Failure> FirstFailure() const { return firstFailure_->Get(); }
 
   private:
     Failure Remember(Failure failure) const;
 
     UniqueFile handle_;
     std::string path_;
-    mutable std::optional<Failure> firstFailure_;
+    // Apart, so that the file stays movable; readers on several threads
+    // record into it at once.
+    std::unique_ptr<kelzar::FirstFailure> firstFailure_;
 };
 
 // A new, empty file whose name is prefix, a unique part and suffix, with the

@@ -371,9 +371,7 @@ std::string UpperCase(const std::string& text) {
 }
 
 Failure RandomAccessFile::Remember(Failure failure) const {
-    if (!firstFailure_) {
-        firstFailure_ = failure;
-    }
+    firstFailure_->Offer(failure);
     return failure;
 }
 

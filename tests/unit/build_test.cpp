@@ -272,6 +272,26 @@ TEST_F(BuildTest, AnUpdateKeepsTheOldEntriesBeforeTheNewOnes) {
     EXPECT_NE(entries[2].flag & kUtf8Flag, 0u) << "the old name keeps its UTF-8 flag";
 }
 
+TEST_F(BuildTest, FailuresMetOnSeveralThreadsAtOnceAreAllReported) {
+    // The walk (on the feed's thread) and the writer both report at once: a
+    // listing that breaks off while files already handed on cannot be read,
+    // and a second pass (a large file that fails after its first block)
+    // that asks what the first left out while the writer still adds.
+    for (int round = 0; round < 5; ++round) {
+        scratch.Write("src/a.txt", "a");
+        scratch.Write("src/b.txt", "b");
+        scratch.Write("src/c.txt", "c");
+        std::string big = scratch.Write("src/big.txt", Incompressible(3'000'000, 7));
+        posix::FailReadsAfter(Path("src/a.txt"), 0);
+        posix::FailReadsAfter(big, 2'500'000);
+        posix::FailListingAfter(Path("src"), 3);
+        EXPECT_EQ(WithPaths(Path("out.zip"), Path("src/*.txt")), 0);
+        EXPECT_GE(report.Failures().size(), 3u) << "a read, the large file and the listing";
+        posix::Reset();
+        std::remove(Path("out.zip").c_str());
+    }
+}
+
 TEST_F(BuildTest, AnUpdateWhoseWalkBrokeOffIsReported) {
     scratch.Write("src/a.txt", "a");
     scratch.Write("src/b.txt", "b");
