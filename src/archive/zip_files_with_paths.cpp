@@ -12,20 +12,33 @@ namespace kelzar {
 
 namespace {
 
+// The pattern with its folder made full and long: the walk then yields full
+// paths, and a file gets one name however the folder was spelt (relative,
+// drive-relative, with "." or "..", an 8.3 alias). A folder the system
+// cannot resolve is walked as given, and its listing reports what fails.
+FilePattern ResolvedPattern(const std::string& filesToZip) {
+    FilePattern pattern = ParseFilePattern(filesToZip);
+    if (Result<std::string> full = sys::FullFolderPath(pattern.folder)) {
+        pattern.folder = std::move(*full);
+    }
+    return pattern;
+}
+
 // Walks the tree and emits each file to store as the walk finds it. Hidden
 // and system files are listed by the walk but never archived, and leaving
-// them out is no failure. Each is stored under its path less the drive,
-// with "\\" throughout. What the walk could not reach goes to the report.
+// them out is no failure. Each is stored under its full path less its drive
+// or share, with "\\" throughout. What the walk could not reach goes to the
+// report.
 FileFeed WalkFeed(const std::string& filesToZip, RunReport& report, bool& incomplete) {
     return [&filesToZip, &report, &incomplete](const FileEmitter& emit) {
         FileList list;
         std::size_t index = 0;
-        CollectFiles(ParseFilePattern(filesToZip), list, [&](const CollectedFile& file) {
+        CollectFiles(ResolvedPattern(filesToZip), list, [&](const CollectedFile& file) {
             if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
                 return;
             }
             std::string path = file.Path();
-            std::string entryName = StripDriveAndLeadingBackslashes(WithBackslashes(path));
+            std::string entryName = EntryNameOfPath(WithBackslashes(path));
             emit(index++, FileToAdd{std::move(path), file.name, std::move(entryName), file.size,
                                     file.lastWriteUtc});
         });

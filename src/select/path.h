@@ -27,9 +27,14 @@ std::string AddTrailingBackslash(std::string_view text);
 // (also for "d:name").
 std::string GetListingFolder(std::string_view pattern);
 
-// An entry name for a collected file: the path less everything up to its
-// first ":" and less its leading backslashes.
-std::string StripDriveAndLeadingBackslashes(std::string_view path);
+// The name a file is stored under in the folder-tree mode, from its full
+// path ("\" as separator): the path less its root (a drive "d:", a share
+// "\\server\share", or their "\\?\" and "\\.\" forms) and less its
+// leading backslashes, with "." components dropped and ".." taking back the
+// component before it (never past the root). An archive then never holds a
+// name that leads out of the folder it is extracted into, and every
+// spelling of one file gives it the same name.
+std::string EntryNameOfPath(std::string_view path);
 
 // True when the text holds "*" or "?".
 bool HasWildcards(std::string_view path);

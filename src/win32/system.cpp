@@ -67,21 +67,54 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
-// The path as the wide API takes it. A long one is made absolute, since the
-// "\\?\" form takes no relative parts, no "/", no "." or "..".
-std::wstring WidePath(const std::string& path) {
-    std::wstring wide = Wide(path);
-    if (wide.size() < kLongPathFrom || wide.rfind(L"\\\\?\\", 0) == 0) {
-        return wide;
-    }
-    std::wstring full = FullPath(wide);
-    if (full.empty()) {
-        return wide;
+// The "\\?\" form of a full path, which reaches past the classic limit.
+std::wstring Extended(const std::wstring& full) {
+    if (full.rfind(L"\\\\?\\", 0) == 0) {
+        return full;
     }
     if (full.rfind(L"\\\\", 0) == 0) {
         return L"\\\\?\\UNC\\" + full.substr(2);
     }
     return L"\\\\?\\" + full;
+}
+
+// The path as the wide API takes it. Whether it is long is decided on its
+// absolute form: a relative or drive-relative path is held to the classic
+// limit once the system has made it absolute. A long one is given in the
+// "\\?\" form, which takes no relative parts, no "/", no "." or "..".
+std::wstring WidePath(const std::string& path) {
+    std::wstring wide = Wide(path);
+    if (wide.rfind(L"\\\\?\\", 0) == 0) {
+        return wide;
+    }
+    std::wstring full = FullPath(wide);
+    if (full.empty() || full.size() < kLongPathFrom) {
+        return wide;
+    }
+    return Extended(full);
+}
+
+// The long form of an existing full path (no 8.3 aliases), asked in the
+// "\\?\" form when the path is long; the path itself when the system has
+// none (a name that does not exist yet).
+std::wstring LongForm(const std::wstring& full) {
+    const bool ours = full.size() >= kLongPathFrom && full.rfind(L"\\\\?\\", 0) != 0;
+    const std::wstring asked = ours ? Extended(full) : full;
+    DWORD length = GetLongPathNameW(asked.c_str(), nullptr, 0);
+    if (length == 0) {
+        return full;
+    }
+    std::wstring longPath(length, L'\0');
+    length = GetLongPathNameW(asked.c_str(), longPath.data(), length);
+    if (length == 0 || length >= longPath.size()) {
+        return full;
+    }
+    longPath.resize(length);
+    if (!ours) {
+        return longPath;
+    }
+    // Back to the form given: the prefix added here comes off again.
+    return asked.rfind(L"\\\\?\\UNC\\", 0) == 0 ? L"\\\\" + longPath.substr(8) : longPath.substr(4);
 }
 
 // ReadFile and WriteFile take a 32-bit length: a request of 4 GiB or more
@@ -247,21 +280,24 @@ Result<std::string> CanonicalName(const std::string& path) {
     if (full.empty()) {
         return LastFailure("resolve", path);
     }
-    // The long form exists only for a path that exists; a new name is as given.
-    DWORD length = GetLongPathNameW(full.c_str(), nullptr, 0);
-    if (length > 0) {
-        std::wstring longPath(length, L'\0');
-        length = GetLongPathNameW(full.c_str(), longPath.data(), length);
-        if (length > 0 && length < longPath.size()) {
-            longPath.resize(length);
-            full = longPath;
-        }
-    }
+    full = LongForm(full);
     std::wstring name = full.substr(full.find_last_of(L"\\/") + 1);
     if (name.empty()) {
         return Failure{ERROR_INVALID_NAME, "resolve", path};
     }
     return UpperCase(Narrow(name));
+}
+
+Result<std::string> FullFolderPath(const std::string& folder) {
+    std::wstring full = FullPath(folder.empty() ? std::wstring(L".") : Wide(folder));
+    if (full.empty()) {
+        return LastFailure("resolve the folder", folder);
+    }
+    full = LongForm(full);
+    if (full.back() != L'\\' && full.back() != L'/') {
+        full += L'\\';
+    }
+    return Narrow(full);
 }
 
 Result<InputFile> InputFile::Open(const std::string& path) {

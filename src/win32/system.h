@@ -86,6 +86,12 @@ Result<std::uint64_t> GetFileIndex(const std::string& path);
 // one file in one folder give the same text.
 Result<std::string> CanonicalName(const std::string& path);
 
+// A folder as a full path in its long form, ending in a separator: "d:" is
+// the current folder of drive d:, the empty text the working folder, and no
+// "." or ".." is left. Joined with names the folder's listing yields, it
+// names the files found, whichever way the folder was spelt.
+Result<std::string> FullFolderPath(const std::string& folder);
+
 struct FileHandleTraits {
     using Handle = void*;
     static Handle Invalid();

@@ -55,16 +55,17 @@ def test_walk_takes_matching_files_of_visible_folders_in_walk_order(kelzar, driv
         (r"d:\docs\*.txt", "d:\\", [r"docs\a.txt", r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
         (r"d:\docs\sub\*.txt", "d:\\", [r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
         (r"docs\*.txt", "d:\\", [r"docs\a.txt", r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
-        (r"sub\*.txt", "d:\\docs", [r"sub\b.txt", r"sub\bb.txt"]),
+        (r"sub\*.txt", "d:\\docs", [r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
         (r"\docs\*.txt", "d:\\", [r"docs\a.txt", r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
         (r"d:\docs\?.txt", "d:\\", [r"docs\a.txt", r"docs\sub\b.txt"]),
         (r"d:\docs\b.txt", "d:\\", [r"docs\sub\b.txt"]),
-        (r"D:\DOCS\*.TXT", "d:\\", [r"DOCS\a.txt", r"DOCS\sub\b.txt", r"DOCS\sub\bb.txt"]),
+        (r"D:\DOCS\*.TXT", "d:\\", [r"docs\a.txt", r"docs\sub\b.txt", r"docs\sub\bb.txt"]),
     ],
 )
 def test_entry_names_are_the_paths_less_the_drive(kelzar, drive, pattern, cwd, names):
-    # The walk's own paths are stored, less drive and leading backslashes:
-    # relative patterns give relative names, and the case typed is kept.
+    # Full paths are stored, less the drive: a relative pattern gives the
+    # same names as the full one, and the folders are named as the file
+    # system spells them (their long form), whatever case was typed.
     drive.write(r"d:\docs\a.txt", "a")
     drive.write(r"d:\docs\sub\b.txt", "b")
     drive.write(r"d:\docs\sub\bb.txt", "bb")

@@ -1,8 +1,9 @@
 """Both modes read FilesToZip alike: the folder it names (after "\\", "/" or a
 drive colon) and its whole last component as the name pattern. Flag 0 takes
 the matching files of that folder under their bare names; flag 1 the
-matching files of the whole tree under their paths less the drive, with
-"\\" throughout.
+matching files of the whole tree under their full paths less the drive,
+with "\\" throughout: the same names however the folder is spelt, and
+never a "." or ".." component.
 
 What Wine does here: it sorts a listing by name, and "*." matches every name
 (on Windows only names without a dot), so the rows with "*" hold under both
@@ -19,7 +20,7 @@ from zipread import read_entries, verify_archive
 
 ALL_SRC = {"a.txt", "ab.txt", "c.dat"}
 TREE_SRC = {r"src\a.txt", r"src\ab.txt", r"src\c.dat", r"src\sub\d.txt"}
-RELATIVE_TXT = {"a.txt", "ab.txt", r"sub\d.txt"}
+SRC_TXT = {r"src\a.txt", r"src\ab.txt", r"src\sub\d.txt"}
 DOTS = {"report.v1.txt", "report.txt", "x.tar.gz", "y.gz", "noext"}
 
 
@@ -38,11 +39,19 @@ PATTERN_CASES = [
     ("star-dot-star", r"d:\src\*.*", "d:\\", None, ALL_SRC, TREE_SRC, "d:\\"),
     ("one-file", r"d:\src\c.dat", "d:\\", None, {"c.dat"}, {r"src\c.dat"}, "d:\\"),
     ("question-mark", r"d:\src\a?.txt", "d:\\", None, {"ab.txt"}, {r"src\ab.txt"}, "d:\\"),
-    ("relative-pattern", "*.txt", r"d:\src", None, {"a.txt", "ab.txt"}, RELATIVE_TXT, "d:\\src\\"),
-    ("drive-relative", "d:*.txt", r"d:\src", None, {"a.txt", "ab.txt"}, RELATIVE_TXT, "d:\\src\\"),
-    ("drive-relative-other-cwd", "d:*.txt", "decoy", r"d:\src", {"a.txt", "ab.txt"}, RELATIVE_TXT,
-     "d:\\src\\"),
-    ("drive-alone", "d:", "decoy", r"d:\src", ALL_SRC, {*ALL_SRC, r"sub\d.txt"}, "d:\\src\\"),
+    ("relative-pattern", "*.txt", r"d:\src", None, {"a.txt", "ab.txt"}, SRC_TXT, "d:\\"),
+    ("drive-relative", "d:*.txt", r"d:\src", None, {"a.txt", "ab.txt"}, SRC_TXT, "d:\\"),
+    ("drive-relative-other-cwd", "d:*.txt", "decoy", r"d:\src", {"a.txt", "ab.txt"}, SRC_TXT,
+     "d:\\"),
+    ("drive-alone", "d:", "decoy", r"d:\src", ALL_SRC, TREE_SRC, "d:\\"),
+    # Spellings of one folder: the stored names are its full path's.
+    ("parent-relative", r"..\src\*.txt", r"d:\proj", None, {"a.txt", "ab.txt"}, SRC_TXT, "d:\\"),
+    ("parent-inside", r"d:\proj\..\src\*.txt", "d:\\", None, {"a.txt", "ab.txt"}, SRC_TXT,
+     "d:\\"),
+    ("dot-relative", r".\src\*.txt", "d:\\", None, {"a.txt", "ab.txt"}, SRC_TXT, "d:\\"),
+    ("dot-inside", r"d:\src\.\*.txt", "d:\\", None, {"a.txt", "ab.txt"}, SRC_TXT, "d:\\"),
+    ("extended-prefix", r"\\?\d:\src\*.txt", "d:\\", None, {"a.txt", "ab.txt"}, SRC_TXT,
+     "d:\\"),
     ("slashes", "d:/src/*.txt", r"d:\decoy", None, {"a.txt", "ab.txt"},
      {r"src\a.txt", r"src\ab.txt", r"src\sub\d.txt"}, "d:\\"),
     ("slashes-other-cwd", "d:/src/*.txt", "decoy", None, {"a.txt", "ab.txt"},
@@ -69,6 +78,7 @@ def test_pattern_forms_in_both_modes(kelzar, drive, tmp_path, mode, files_to_zip
                                      flat, tree, tree_base):
     make_pattern_source(drive)
     make_dots_source(drive)
+    drive.path(r"d:\proj").mkdir()
     if cwd == "decoy":
         decoy = tmp_path / "decoy"
         shutil.copytree(drive.path(r"d:\decoy"), decoy)
@@ -91,6 +101,8 @@ def test_pattern_forms_in_both_modes(kelzar, drive, tmp_path, mode, files_to_zip
         names = [item.name for item in read_entries(archive)]
         assert sorted(names) == sorted(tree), "each file once, under its path less the drive"
         assert all("/" not in n for n in names), "stored paths use \\ throughout"
+        assert not any(part in ("", ".", "..") for n in names for part in n.split("\\")), \
+            f"a stored name leads elsewhere on extraction: {names}"
         assert_walk_order(names)
         for name, entry in entries.items():
             assert entry.data == drive.path(tree_base + name).read_bytes(), \

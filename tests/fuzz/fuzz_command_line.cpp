@@ -45,8 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           text.compare(text.size() - name.size(), name.size(), name) == 0);
     Check(IsPrefix(kelzar::GetBaseName(text), name));
     Check(kelzar::GetExtension(text).size() <= name.size());
-    const std::string stored = kelzar::StripDriveAndLeadingBackslashes(text);
+    const std::string stored = kelzar::EntryNameOfPath(text);
     Check(stored.empty() || stored.front() != '\\');
+    Check(("\\" + stored + "\\").find("\\..\\") == std::string::npos);
+    Check(("\\" + stored + "\\").find("\\.\\") == std::string::npos);
     (void)kelzar::FormatSizeField(size * 0x9E3779B97F4A7C15ull);
     return 0;
 }

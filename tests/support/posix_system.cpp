@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -304,6 +305,20 @@ Result<std::string> CanonicalName(const std::string& path) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
     return name;
+}
+
+Result<std::string> FullFolderPath(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::path full =
+        std::filesystem::absolute(folder.empty() ? "." : Posix(folder), error);
+    if (error) {
+        return Failure{static_cast<std::uint32_t>(error.value()), "resolve the folder", folder};
+    }
+    std::string text = full.lexically_normal().string();
+    if (text.back() != '/') {
+        text += '/';
+    }
+    return text;
 }
 
 Result<InputFile> InputFile::Open(const std::string& path) {

@@ -51,8 +51,7 @@ PathCase ListingFolder(std::string in, std::string out) {
     return {"GetListingFolder", GetListingFolder, std::move(in), std::move(out)};
 }
 PathCase EntryName(std::string in, std::string out) {
-    return {"StripDriveAndLeadingBackslashes", StripDriveAndLeadingBackslashes, std::move(in),
-            std::move(out)};
+    return {"EntryNameOfPath", EntryNameOfPath, std::move(in), std::move(out)};
 }
 
 // Only the backslash separates; slashes and drive colons do not.
@@ -114,18 +113,29 @@ INSTANTIATE_TEST_SUITE_P(
                       ListingFolder(R"(src\a.txt)", R"(src\)"), ListingFolder("*.txt", ""),
                       ListingFolder("", "")));
 
-// Stored entry names for collected files: the whole path less its drive and
-// leading backslashes.
-INSTANTIATE_TEST_SUITE_P(
-    StripDriveAndLeadingBackslashes, PathHelperTest,
-    ::testing::Values(EntryName(R"(d:\src\a.txt)", R"(src\a.txt)"),
-                      EntryName(R"(d:\src\sub\b.txt)", R"(src\sub\b.txt)"),
-                      EntryName(R"(d:\docs\sub\a.doc)", R"(docs\sub\a.doc)"),
-                      EntryName(R"(src\a.txt)", R"(src\a.txt)"),
-                      EntryName(R"(\src\a.txt)", R"(src\a.txt)"),
-                      EntryName(R"(\\srv\share\d\a.txt)", R"(srv\share\d\a.txt)"),
-                      EntryName(R"(.\a.txt)", R"(.\a.txt)"), EntryName("d:a.txt", "a.txt"),
-                      EntryName(R"(d:\\\a.txt)", "a.txt"), EntryName(R"(d:\)", "")));
+// Stored entry names for collected files: the full path less its root, with
+// no "." or ".." left, whichever form of root it had.
+INSTANTIATE_TEST_SUITE_P(EntryNameOfPath, PathHelperTest,
+                         ::testing::Values(EntryName(R"(d:\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(d:\src\sub\b.txt)", R"(src\sub\b.txt)"),
+                                           EntryName(R"(D:\Docs\Sub\a.doc)", R"(Docs\Sub\a.doc)"),
+                                           EntryName(R"(\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(\\srv\share\d\a.txt)", R"(d\a.txt)"),
+                                           EntryName(R"(\\srv\share)", ""),
+                                           EntryName(R"(\\?\d:\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(\\?\UNC\srv\share\d\a.txt)", R"(d\a.txt)"),
+                                           EntryName(R"(\\?\unc\srv\share\a.txt)", "a.txt"),
+                                           EntryName(R"(\\.\d:\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(d:\proj\..\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(d:\src\.\sub\.\b.txt)", R"(src\sub\b.txt)"),
+                                           EntryName(R"(d:\..\..\a.txt)", "a.txt"),
+                                           EntryName(R"(..\src\a.txt)", R"(src\a.txt)"),
+                                           EntryName(R"(.\a.txt)", "a.txt"),
+                                           EntryName("d:a.txt", "a.txt"),
+                                           EntryName(R"(d:\\\a.txt)", "a.txt"),
+                                           EntryName(R"(d:\src\\b.txt)", R"(src\b.txt)"),
+                                           EntryName(R"(d:\a..b\c.txt)", R"(a..b\c.txt)"),
+                                           EntryName(R"(d:\)", "")));
 
 struct WildcardCase {
     std::string path;
