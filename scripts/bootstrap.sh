@@ -19,7 +19,7 @@ backoff=${KELZAR_APT_BACKOFF:-5}
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev googletest libgtest-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev dpkg-dev
-  wine wine32:i386 wine64 qemu-user
+  wine wine32:i386 wine64
   p7zip-full unzip zip python3 python3-pytest
   xvfb xdotool imagemagick python3-pefile x11-utils locales
   clang-format
