@@ -87,6 +87,14 @@ std::wstring WidePath(const std::string& path) {
     if (wide.rfind(L"\\\\?\\", 0) == 0) {
         return wide;
     }
+    // A short absolute path stays short when made absolute: the walk's own
+    // paths, by far the most, need no call.
+    const bool absolute =
+        (wide.size() >= 3 && wide[1] == L':' && (wide[2] == L'\\' || wide[2] == L'/')) ||
+        wide.rfind(L"\\\\", 0) == 0;
+    if (absolute && wide.size() < kLongPathFrom) {
+        return wide;
+    }
     std::wstring full = FullPath(wide);
     if (full.empty() || full.size() < kLongPathFrom) {
         return wide;
