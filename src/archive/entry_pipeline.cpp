@@ -22,22 +22,20 @@ constexpr std::uint64_t kMaxBytesAhead = 8u << 20;
 // than compressing, and a tree of a million files must not be held whole.
 constexpr std::size_t kMaxJobsPlanned = 4096;
 
-// A file stored in several blocks is opened once, by the job of its first
-// block (always taken before the others); the other blocks read through the
-// same handle, so all of them see the same file.
-struct SharedFile {
-    sys::Mutex mutex;
-    sys::ConditionVariable opened;
-    bool done = false;
-    std::optional<Result<sys::InputFile>> file;
-    unsigned unfinished = 0; // blocks still to read through it
-};
+// How many files may be open at once: the feed opens each file it plans,
+// and the file stays open until its entry is written.
+constexpr std::size_t kMaxFilesAhead = 256;
 
-// A file as the feed emitted it; it stays where it is while the pipeline runs.
+// A file as the feed emitted it, opened by the feed so that its size is the
+// one the open file has (and the blocks it is cut into fit it); every block
+// of it reads through the same handle, so all of them see the same file. It
+// stays where it is while the pipeline runs, and closes when its last piece
+// is written.
 struct FedFile {
     std::size_t index = 0; // the caller's number for it
     FileToAdd file;
-    std::unique_ptr<SharedFile> shared; // for a file in several blocks
+    std::optional<Result<sys::InputFile>> opened;
+    std::uint64_t size = 0; // what is stored: the open file's size
 };
 
 // One unit of work: a whole file, or one block of a large one.
@@ -75,11 +73,23 @@ class Pipeline {
         changed_.WakeAll();
     }
 
-    // Cuts the file into jobs: one, or one per block.
+    // Opens the file and cuts it into jobs: one, or one per block.
     void Plan(std::size_t index, const FileToAdd& file) {
-        auto fed = std::make_unique<FedFile>(FedFile{index, file, nullptr});
+        if (!WaitForRoom()) {
+            return; // the writer wants no more
+        }
+        auto fed = std::make_unique<FedFile>(FedFile{index, file, std::nullopt, 0});
+        fed->opened = sys::InputFile::Open(file.path);
+        if (*fed->opened) {
+            Result<std::uint64_t> size = (*fed->opened)->Size();
+            if (size) {
+                fed->size = *size;
+            } else {
+                fed->opened = size.Why();
+            }
+        }
         const std::uint64_t block = options_.blockSize;
-        const std::uint64_t size = file.size;
+        const std::uint64_t size = fed->size;
         std::vector<Job> jobs;
         if (size <= block) {
             jobs.push_back(Job{fed.get(), 0, 1, 0, size});
@@ -89,22 +99,24 @@ class Pipeline {
                 std::uint64_t offset = k * block;
                 jobs.push_back(Job{fed.get(), k, blocks, offset, std::min(block, size - offset)});
             }
-            fed->shared = std::make_unique<SharedFile>();
-            fed->shared->unfinished = blocks;
         }
         sys::MutexLock lock(mutex_);
-        while (!stopped_ && jobs_.size() >= kMaxJobsPlanned) {
-            changed_.Wait(mutex_);
-        }
-        if (stopped_) {
-            return; // the writer wants no more
-        }
         files_.push_back(std::move(fed));
         for (const Job& job : jobs) {
             jobs_.push_back(job);
             ready_.emplace_back();
         }
         changed_.WakeAll();
+    }
+
+    // Waits until another file may be opened and planned; false when the
+    // writer wants no more. Only the feed adds files, so the room lasts.
+    bool WaitForRoom() {
+        sys::MutexLock lock(mutex_);
+        while (!stopped_ && (jobs_.size() >= kMaxJobsPlanned || files_.size() >= kMaxFilesAhead)) {
+            changed_.Wait(mutex_);
+        }
+        return !stopped_;
     }
 
     // The writer's side: each piece in order, as soon as it is ready.
@@ -193,7 +205,7 @@ class Pipeline {
         piece.file = job.file->index;
         piece.block = job.block;
         piece.blocks = job.blocks;
-        piece.fileSize = file.size;
+        piece.fileSize = job.file->size;
         piece.kind = job.blocks == 1 ? EntryPiece::Kind::Whole : EntryPiece::Kind::Block;
         if (job.block == 0) {
             std::optional<StoredName> name = EncodeEntryName(file.entryName);
@@ -204,52 +216,20 @@ class Pipeline {
             piece.name = std::move(*name);
             piece.dosDateTime = ToDosDateTime(sys::LocalCalendarOf(file.lastWriteUtc));
         }
-        SharedFile* shared = job.file->shared.get();
-        std::optional<Result<sys::InputFile>> own;
-        const Result<sys::InputFile>* opened = nullptr;
-        if (shared == nullptr) {
-            own = sys::InputFile::Open(file.path);
-            opened = &*own;
-        } else {
-            opened = OpenShared(*shared, job, file);
-        }
+        const Result<sys::InputFile>& opened = *job.file->opened;
         Status done = Status::Done();
-        if (!*opened) {
-            done = opened->Why();
+        if (!opened) {
+            done = opened.Why();
         } else if (job.block == 0 && options_.mayBeOwn && options_.mayBeOwn(file.name)) {
-            Result<sys::FileId> id = (*opened)->Id();
+            Result<sys::FileId> id = opened->Id();
             if (id && options_.isOwn && options_.isOwn(*id)) {
                 piece.kind = EntryPiece::Kind::Own;
             }
         }
         if (done && piece.kind != EntryPiece::Kind::Own) {
-            done = Compress(**opened, job, deflater, buffer, piece);
-        }
-        if (shared != nullptr) {
-            ReleaseShared(*shared);
+            done = Compress(*opened, job, deflater, buffer, piece);
         }
         return done ? std::move(piece) : LeftOut(piece, file.path, done.Why());
-    }
-
-    const Result<sys::InputFile>* OpenShared(SharedFile& shared, const Job& job,
-                                             const FileToAdd& file) {
-        sys::MutexLock lock(shared.mutex);
-        if (job.block == 0) {
-            shared.file = sys::InputFile::Open(file.path);
-            shared.done = true;
-            shared.opened.WakeAll();
-        }
-        while (!shared.done) {
-            shared.opened.Wait(shared.mutex);
-        }
-        return &*shared.file;
-    }
-
-    void ReleaseShared(SharedFile& shared) {
-        sys::MutexLock lock(shared.mutex);
-        if (--shared.unfinished == 0) {
-            shared.file.reset(); // the last block closes the file
-        }
     }
 
     // Reads the job's content (with the 32 KiB before it, for a later block)

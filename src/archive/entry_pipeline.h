@@ -1,5 +1,6 @@
 // Prepares the entries of the files to add on worker threads, one per
-// processor: each file is opened, read in large pieces and deflated, a large
+// processor: each file is opened (by the feed, which measures it then), read
+// in large pieces and deflated, a large
 // file in blocks of its own compressed apart and joined into one deflate
 // stream (each block primed with the 32 KiB before it, ended at a byte
 // boundary, the CRCs combined), while the caller's thread writes what is
@@ -26,7 +27,6 @@ struct FileToAdd {
     std::string path;               // where to read the file
     std::string name;               // its own name, as the listing gave it
     std::string entryName;          // the name it gets in the archive (UTF-8)
-    std::uint64_t size = 0;         // as the listing gave it: what is stored
     std::uint64_t lastWriteUtc = 0; // as the listing gave it (a FILETIME)
 };
 

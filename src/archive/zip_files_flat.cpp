@@ -25,8 +25,7 @@ std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& repo
             continue;
         }
         std::string path = pattern.folder + entry.name;
-        files.push_back(
-            FileToAdd{std::move(path), entry.name, entry.name, entry.size, entry.lastWriteUtc});
+        files.push_back(FileToAdd{std::move(path), entry.name, entry.name, entry.lastWriteUtc});
     }
     return files;
 }

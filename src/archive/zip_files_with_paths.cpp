@@ -39,8 +39,8 @@ FileFeed WalkFeed(const std::string& filesToZip, RunReport& report, bool& incomp
             }
             std::string path = file.Path();
             std::string entryName = EntryNameOfPath(WithBackslashes(path));
-            emit(index++, FileToAdd{std::move(path), file.name, std::move(entryName), file.size,
-                                    file.lastWriteUtc});
+            emit(index++,
+                 FileToAdd{std::move(path), file.name, std::move(entryName), file.lastWriteUtc});
         });
         incomplete = list.Incomplete();
         for (const Failure& gap : list.gaps) {

@@ -359,6 +359,14 @@ Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
     return Status::Done();
 }
 
+Result<std::uint64_t> InputFile::Size() const {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_.Get(), &size)) {
+        return LastFailure("read the size of", path_);
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 Result<FileId> InputFile::Id() const {
     return IdOfHandle(handle_.Get(), path_);
 }

@@ -100,14 +100,17 @@ struct FileHandleTraits {
 using UniqueFile = UniqueResource<FileHandleTraits>;
 
 // A file opened for reading that other programs may go on reading, writing
-// and deleting. Opening asks nothing more of the file: its size and time are
-// what the listing that found it reported.
+// and deleting.
 class InputFile {
   public:
     static Result<InputFile> Open(const std::string& path);
 
     // Bytes read (0 at the end).
     Result<std::size_t> Read(void* buffer, std::size_t size);
+    // The size the file has now, asked through the handle: a folder listing
+    // can report a size that lags behind the file's (a file another program
+    // is writing), so what is stored is measured here.
+    Result<std::uint64_t> Size() const;
     // All of `size` bytes at `offset`, or a failure (also when the file ends
     // first); other threads may read the same file at the same time.
     Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;

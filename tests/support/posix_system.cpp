@@ -366,6 +366,14 @@ Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
     return Status::Done();
 }
 
+Result<std::uint64_t> InputFile::Size() const {
+    struct stat status {};
+    if (fstat(Fd(handle_.Get()), &status) != 0) {
+        return Errno("read the size of", path_);
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 Result<FileId> InputFile::Id() const {
     struct stat status {};
     if (fstat(Fd(handle_.Get()), &status) != 0) {
