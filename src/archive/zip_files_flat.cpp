@@ -1,6 +1,7 @@
 #include "archive/zip_files_flat.h"
 
 #include "archive/build.h"
+#include "select/collect.h"
 #include "select/file_pattern.h"
 #include "win32/system.h"
 
@@ -14,7 +15,7 @@ namespace {
 std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& report,
                                      bool& incomplete) {
     std::vector<FileToAdd> files;
-    sys::Listing listing = sys::ListEntries(pattern.Search());
+    sys::Listing listing = ListMatchingEntries(pattern.folder, pattern.name);
     incomplete = listing.failure.has_value();
     if (listing.failure) {
         report.Add(*listing.failure);

@@ -1,6 +1,7 @@
 #include "select/collect.h"
 
 #include "select/path.h"
+#include "select/wildcard.h"
 #include "win32/system.h"
 
 #include <algorithm>
@@ -40,7 +41,7 @@ class Walk {
             AddFiles(folder, listing);
             VisitSubfolders(folder, listing);
         } else {
-            sys::Listing files = sys::ListEntries(folder + namePattern_);
+            sys::Listing files = ListMatchingEntries(folder, namePattern_);
             NoteGap(files);
             AddFiles(folder, files);
             sys::Listing all = sys::ListEntries(folder + "*");
@@ -106,6 +107,18 @@ class Walk {
 };
 
 } // namespace
+
+sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern) {
+    sys::Listing listing = sys::ListEntries(folder + namePattern);
+    if (!HasWildcard(namePattern)) {
+        return listing;
+    }
+    const std::string pattern = sys::UpperCase(namePattern);
+    std::erase_if(listing.entries, [&](const sys::DirEntry& entry) {
+        return !MatchesWildcard(pattern, sys::UpperCase(entry.name));
+    });
+    return listing;
+}
 
 std::string BuildFileRecord(const std::string& folder, const std::string& name, std::uint64_t size,
                             const std::string& lastWrite) {

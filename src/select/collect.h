@@ -4,6 +4,7 @@
 
 #include "common/result.h"
 #include "select/file_pattern.h"
+#include "win32/system.h"
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,12 @@ struct FileList {
     // listing shows it and local last-write date and time, TAB-separated.
     std::string Record(std::size_t i) const;
 };
+
+// What the listing of folder + namePattern yields, less the names that the
+// system matched only through their 8.3 alias: each name that is kept
+// matches the pattern by its long name. A pattern without wildcards names
+// one file, as opening it would: that is taken as the system found it.
+sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern);
 
 // The listing record of one file.
 std::string BuildFileRecord(const std::string& folder, const std::string& name, std::uint64_t size,

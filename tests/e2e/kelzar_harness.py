@@ -212,7 +212,17 @@ class WineSession:
         return {c for c in flags if c in "RHSA"}
 
     def map_drive(self, letter: str, target: Path) -> None:
-        link = self.prefix / "dosdevices" / f"{letter.lower()}:"
+        self._link(self.prefix / "dosdevices" / f"{letter.lower()}:", target)
+
+    def map_unc(self, server: str, share: str, target: Path) -> None:
+        """Makes \\\\server\\share reach `target`: Wine looks UNC paths up in
+        its dosdevices/unc folder instead of on a network."""
+        folder = self.prefix / "dosdevices" / "unc" / server.lower()
+        folder.mkdir(parents=True, exist_ok=True)
+        self._link(folder / share.lower(), target)
+
+    @staticmethod
+    def _link(link: Path, target: Path) -> None:
         temporary = link.with_name(link.name + ".new")
         with contextlib.suppress(FileNotFoundError):
             temporary.unlink()
