@@ -26,14 +26,23 @@ class Walk {
 
     void Visit(const std::string& folder) {
         // Where the folder is already on the current path (a link leading
-        // back up), walking it again would repeat the walk without end.
+        // back up), walking it again would repeat the walk without end. A
+        // folder whose identity cannot be read cannot be told from one on
+        // the path: it is not walked, and its files are a gap.
         Result<std::uint64_t> index = sys::GetFileIndex(folder + ".");
-        if (index && IsOnPath(folder, *index)) {
+        if (!index) {
+            list_.gaps.push_back(index.Why());
             return;
         }
-        if (index) {
-            path_.push_back(OnPath{folder, *index});
+        Result<bool> onPath = IsOnPath(folder, *index);
+        if (!onPath) {
+            list_.gaps.push_back(onPath.Why());
+            return;
         }
+        if (*onPath) {
+            return;
+        }
+        path_.push_back(OnPath{folder, *index});
         if (matchesAll_) {
             // One listing serves for the files and the subfolders.
             sys::Listing listing = sys::ListEntries(folder + "*");
@@ -48,21 +57,25 @@ class Walk {
             NoteGap(all);
             VisitSubfolders(folder, all);
         }
-        if (index) {
-            path_.pop_back();
-        }
+        path_.pop_back();
     }
 
   private:
-    bool IsOnPath(const std::string& folder, std::uint64_t index) const {
+    Result<bool> IsOnPath(const std::string& folder, std::uint64_t index) const {
         for (const OnPath& on : path_) {
             if (on.index != index) {
                 continue;
             }
             Result<sys::FileId> mine = sys::GetFileId(folder + ".");
+            if (!mine) {
+                return mine.Why();
+            }
             Result<sys::FileId> theirs = sys::GetFileId(on.folder + ".");
-            if (!mine || !theirs || *mine == *theirs) {
-                return true; // the same folder, or no telling: not walked twice
+            if (!theirs) {
+                return theirs.Why();
+            }
+            if (*mine == *theirs) {
+                return true;
             }
         }
         return false;

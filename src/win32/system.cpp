@@ -12,6 +12,7 @@
 #include <process.h>
 
 #include <atomic>
+#include <cstring>
 #include <optional>
 
 namespace kelzar::sys {
@@ -142,11 +143,21 @@ FILETIME ToFileTime(std::uint64_t value) {
 }
 
 Result<FileId> IdOfHandle(HANDLE handle, const std::string& path) {
+    // The full identity where the file system gives it; the 64-bit index,
+    // unique only on some file systems, where it does not. One volume
+    // always answers the same way, so ids of one volume compare alike.
+    FILE_ID_INFO full;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full)) {
+        std::uint64_t halves[2];
+        static_assert(sizeof halves == sizeof full.FileId.Identifier);
+        std::memcpy(halves, full.FileId.Identifier, sizeof halves);
+        return FileId{full.VolumeSerialNumber, halves[1], halves[0]};
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info)) {
         return LastFailure("identify", path);
     }
-    return FileId{info.dwVolumeSerialNumber, Combine(info.nFileIndexHigh, info.nFileIndexLow)};
+    return FileId{info.dwVolumeSerialNumber, 0, Combine(info.nFileIndexHigh, info.nFileIndexLow)};
 }
 
 CalendarTime ToLocalCalendar(const FILETIME& utc) {

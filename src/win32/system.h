@@ -63,9 +63,12 @@ struct Listing {
 // component may hold "*" and "?".
 Listing ListEntries(const std::string& pattern);
 
-// Identifies a file or folder whatever path names it.
+// Identifies a file or folder whatever path names it: its volume's serial
+// number and its 128-bit id there (file systems such as ReFS need all 128
+// bits; on others the high half is 0).
 struct FileId {
     std::uint64_t volume = 0;
+    std::uint64_t indexHigh = 0;
     std::uint64_t index = 0;
     friend bool operator==(const FileId&, const FileId&) = default;
 };

@@ -32,6 +32,7 @@ struct Controls {
     std::mutex mutex;
     std::map<std::string, std::size_t> listingFailsAfter;
     std::map<std::string, std::uint64_t> readsFailAfter;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> unidentifiable; // (device, inode)
     struct MoveFault {
         std::uint32_t code;
         std::uint64_t untilMs; // monotonic time; the largest value for good
@@ -147,7 +148,7 @@ Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
 }
 
 sys::FileId IdOf(const struct stat& status) {
-    return sys::FileId{static_cast<std::uint64_t>(status.st_dev),
+    return sys::FileId{static_cast<std::uint64_t>(status.st_dev), 0,
                        static_cast<std::uint64_t>(status.st_ino)};
 }
 
@@ -162,6 +163,14 @@ void FailListingAfter(const std::string& folder, std::size_t entries) {
         key.pop_back();
     }
     Get().listingFailsAfter[key] = entries;
+}
+
+void FailIdentityOf(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0) {
+        std::lock_guard lock(Get().mutex);
+        Get().unidentifiable.emplace_back(status.st_dev, status.st_ino);
+    }
 }
 
 void FailReadsAfter(const std::string& path, std::uint64_t bytes) {
@@ -194,6 +203,7 @@ void Reset() {
     std::lock_guard lock(Get().mutex);
     Get().listingFailsAfter.clear();
     Get().readsFailAfter.clear();
+    Get().unidentifiable.clear();
     Get().movesFailOnto.clear();
     Get().writesLeft = UINT64_MAX;
     Get().threadsLeft = SIZE_MAX;
@@ -278,20 +288,40 @@ Listing ListEntries(const std::string& pattern) {
     return listing;
 }
 
-Result<FileId> GetFileId(const std::string& path) {
+namespace {
+
+// The status of a path whose identity is asked, unless a test made it
+// unreadable.
+Result<struct stat> StatToIdentify(const std::string& path) {
     struct stat status {};
     if (stat(Posix(path).c_str(), &status) != 0) {
         return Errno("identify", path);
     }
-    return IdOf(status);
+    std::lock_guard lock(Get().mutex);
+    for (const auto& [device, inode] : Get().unidentifiable) {
+        if (device == status.st_dev && inode == status.st_ino) {
+            return Failure{EACCES, "identify", path};
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+Result<FileId> GetFileId(const std::string& path) {
+    Result<struct stat> status = StatToIdentify(path);
+    if (!status) {
+        return status.Why();
+    }
+    return IdOf(*status);
 }
 
 Result<std::uint64_t> GetFileIndex(const std::string& path) {
-    struct stat status {};
-    if (stat(Posix(path).c_str(), &status) != 0) {
-        return Errno("identify", path);
+    Result<struct stat> status = StatToIdentify(path);
+    if (!status) {
+        return status.Why();
     }
-    return static_cast<std::uint64_t>(status.st_ino);
+    return static_cast<std::uint64_t>(status->st_ino);
 }
 
 Result<std::string> CanonicalName(const std::string& path) {

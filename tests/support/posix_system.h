@@ -19,6 +19,10 @@ namespace kelzar::posix {
 // then fail, as a search that breaks off part-way does.
 void FailListingAfter(const std::string& folder, std::size_t entries);
 
+// Asking the identity of the file or folder at `path` (a POSIX path; any
+// spelling of it) fails with "access denied".
+void FailIdentityOf(const std::string& path);
+
 // Reads of the file `path` fail once `bytes` bytes of it have been read.
 void FailReadsAfter(const std::string& path, std::uint64_t bytes);
 

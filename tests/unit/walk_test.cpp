@@ -101,6 +101,20 @@ TEST_F(WalkTest, NeverEntersAFolderAlreadyOnItsPath) {
     EXPECT_FALSE(incomplete) << "a loop not walked again is no gap";
 }
 
+TEST_F(WalkTest, AFolderWhoseIdentityCannotBeReadIsAGap) {
+    // Without its identity a folder cannot be told from one on the path: it
+    // is not walked, and that is reported, never skipped in silence.
+    scratch.Write("src/a.txt", "a");
+    scratch.Write("src/sub/b.txt", "b");
+    scratch.Write("src/sub/deeper/c.txt", "c");
+    scratch.Write("src/next/d.txt", "d");
+    posix::FailIdentityOf(scratch.Path() + "src/sub");
+    bool incomplete = false;
+    EXPECT_EQ(Walk("src/*.txt", &incomplete),
+              (std::vector<std::string>{"src/a.txt", "src/next\\d.txt"}));
+    EXPECT_TRUE(incomplete);
+}
+
 TEST_F(WalkTest, TheSameFolderReachedTwiceSideBySideIsWalkedTwice) {
     // Only folders on the current path count: a second link to a sibling
     // is a second path to its files, as the user's tree has it.
