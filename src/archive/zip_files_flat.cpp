@@ -10,7 +10,8 @@ namespace kelzar {
 namespace {
 
 // The files the listing of the pattern yields, opened from the folder the
-// listing searched and stored under the name it yielded. A listing that
+// listing searched (by its full path, which keeps the names that end in a
+// dot or a space as they are) and stored under the name it yielded. A listing that
 // broke off part-way goes to the report as well.
 std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& report,
                                      bool& incomplete) {
@@ -20,12 +21,14 @@ std::vector<FileToAdd> ListFlatFiles(const FilePattern& pattern, RunReport& repo
     if (listing.failure) {
         report.Add(*listing.failure);
     }
+    Result<std::string> full = sys::FullFolderPath(pattern.folder);
+    const std::string& folder = full ? *full : pattern.folder;
     for (sys::DirEntry& entry : listing.entries) {
         if (entry.IsDotEntry() ||
             entry.Has(sys::kAttributeDirectory | sys::kAttributeHidden | sys::kAttributeSystem)) {
             continue;
         }
-        std::string path = pattern.folder + entry.name;
+        std::string path = folder + entry.name;
         files.push_back(FileToAdd{std::move(path), entry.name, entry.name, entry.lastWriteUtc});
     }
     return files;

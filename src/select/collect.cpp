@@ -29,7 +29,7 @@ class Walk {
         // back up), walking it again would repeat the walk without end. A
         // folder whose identity cannot be read cannot be told from one on
         // the path: it is not walked, and its files are a gap.
-        Result<std::uint64_t> index = sys::GetFileIndex(folder + ".");
+        Result<std::uint64_t> index = sys::GetFileIndex(folder);
         if (!index) {
             list_.gaps.push_back(index.Why());
             return;
@@ -66,11 +66,11 @@ class Walk {
             if (on.index != index) {
                 continue;
             }
-            Result<sys::FileId> mine = sys::GetFileId(folder + ".");
+            Result<sys::FileId> mine = sys::GetFileId(folder);
             if (!mine) {
                 return mine.Why();
             }
-            Result<sys::FileId> theirs = sys::GetFileId(on.folder + ".");
+            Result<sys::FileId> theirs = sys::GetFileId(on.folder);
             if (!theirs) {
                 return theirs.Why();
             }
@@ -123,7 +123,7 @@ class Walk {
 
 sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern) {
     sys::Listing listing = sys::ListEntries(folder + namePattern);
-    if (!HasWildcard(namePattern)) {
+    if (!HasWildcards(namePattern)) {
         return listing;
     }
     const std::string pattern = sys::UpperCase(namePattern);

@@ -44,10 +44,6 @@ std::vector<Token> Translate(const std::u16string& pattern) {
 
 } // namespace
 
-bool HasWildcard(std::string_view pattern) {
-    return pattern.find_first_of("*?") != std::string_view::npos;
-}
-
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     const std::vector<Token> tokens = Translate(Utf8ToUtf16(pattern));
     const std::u16string text = Utf8ToUtf16(name);

@@ -8,9 +8,6 @@
 
 namespace kelzar {
 
-// Whether the pattern holds a wildcard ("*" or "?").
-bool HasWildcard(std::string_view pattern);
-
 // Whether `name` matches `pattern` as the directory search reads a pattern:
 // "*" is any run of characters; "?" is one character, or none before a dot
 // or at the end; "*" before a dot stops at the name's last dot, and a dot

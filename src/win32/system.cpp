@@ -5,6 +5,7 @@
 #include "win32/system.h"
 
 #include "common/utf.h"
+#include "common/verbatim_path.h"
 
 #include <windows.h>
 
@@ -87,6 +88,11 @@ std::wstring WidePath(const std::string& path) {
     std::wstring wide = Wide(path);
     if (wide.rfind(L"\\\\?\\", 0) == 0) {
         return wide;
+    }
+    // Names ending in a dot or a space (legal, and listed as such) would be
+    // trimmed by the system's reading of the path.
+    if (std::optional<std::u16string> verbatim = VerbatimForm(Utf8ToUtf16(path))) {
+        return std::wstring(verbatim->begin(), verbatim->end());
     }
     // A short absolute path stays short when made absolute: the walk's own
     // paths, by far the most, need no call.

@@ -127,3 +127,22 @@ def test_cjk_code_page_takes_no_trail_byte_for_a_backslash(kelzar, drive, japane
     stored = sorted(stored_names(archive).values())
     expected = sorted((expected_bytes(n, ansi, "cp932"), not ansi) for n, ansi in names)
     assert stored == expected, "names in code page 932 where it holds them, else flagged UTF-8"
+
+
+@pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "tree"])
+def test_names_ending_in_a_dot_or_space_are_the_files_listed(kelzar, drive, mode):
+    """Names the Windows path reading would trim ("a." to "a", "b " to
+    "b"), made from the Linux side, beside the files they would be trimmed
+    to: each is archived with its own bytes. Wine, as Windows, trims them
+    unless the path comes in the "\\\\?\\" form."""
+    files = {"a.": b"with a dot", "a": b"plain a", "b ": b"with a space", "b": b"plain b",
+             r"sub.\c.txt": b"in a folder ending in a dot", r"sub\c.txt": b"in sub"}
+    for name, data in files.items():
+        drive.write(f"d:\\src\\{name}", data)
+    assert kelzar.run(rf"d:\a.zip,d:\src\*,{mode}") == 0
+    entries = verify_archive(drive.path(r"d:\a.zip"))
+    if mode == "0":
+        expected = {name: data for name, data in files.items() if "\\" not in name}
+    else:
+        expected = {f"src\\{name}": data for name, data in files.items()}
+    assert {name: entry.data for name, entry in entries.items()} == expected
