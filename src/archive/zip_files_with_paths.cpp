@@ -54,7 +54,21 @@ struct UnzCloser {
 };
 using SourceArchive = std::unique_ptr<void, UnzCloser>;
 
-// A file that is there but is no archive minizip can read.
+// Whether the archive begins with an entry or, holding none, with its end
+// records. Anything else is bytes of its own before the first entry: the
+// program stub of a self-extracting archive, say, which the new archive
+// would not have.
+bool BeginsWithTheArchive(const sys::RandomAccessFile& file) {
+    unsigned char first[4] = {};
+    if (!file.ReadAt(0, first, sizeof first) || first[0] != 'P' || first[1] != 'K') {
+        return false;
+    }
+    const unsigned kind = first[2] | (first[3] << 8);
+    return kind == 0x0403 || kind == 0x0605 || kind == 0x0606; // local header, end records
+}
+
+// A file that is there but is no archive minizip can read, or one whose
+// update would lose bytes of it.
 Status CheckReadableArchive(const std::string& zipfilePath) {
     auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
     if (!file) {
@@ -63,6 +77,10 @@ Status CheckReadableArchive(const std::string& zipfilePath) {
     if (!SourceArchive(OpenZipArchive(*file))) {
         return file->FirstFailure().value_or(
             Failure{0, "read as an archive (keeping it as it is)", zipfilePath});
+    }
+    if (!BeginsWithTheArchive(*file)) {
+        return Failure{0, "keep the bytes before the first entry (keeping it as it is) of",
+                       zipfilePath};
     }
     return Status::Done();
 }

@@ -254,6 +254,23 @@ def directory_offset_wrong(src, archive):
     archive.write_bytes(bytes(data))
 
 
+STUB = b"MZ" + b"\x90" * 510  # stands in for a self-extractor's program
+
+
+def stub_adjusted(src, archive):
+    # A stub before the entries with the offsets made to count from the
+    # file's start, as zip -A leaves a self-extracting archive.
+    infozip(archive, src, "text.txt", "random.bin")
+    archive.write_bytes(STUB + archive.read_bytes())
+    infozip(archive, src, "-A")
+
+
+def stub_prepended(src, archive):
+    # The same bytes put in front with the offsets left as they were.
+    infozip(archive, src, "text.txt", "random.bin")
+    archive.write_bytes(STUB + archive.read_bytes())
+
+
 def text_file(src, archive):
     archive.write_bytes(b"not an archive, but a file someone wants to keep\r\n")
 
@@ -274,6 +291,9 @@ REFUSED = [
     pytest.param(truncated, id="truncated"),
     pytest.param(damaged_directory, id="damaged-central-directory"),
     pytest.param(directory_offset_wrong, id="directory-offset-past-end"),
+    # Bytes before the first entry would not survive the update.
+    pytest.param(stub_adjusted, id="self-extractor-stub-adjusted"),
+    pytest.param(stub_prepended, id="self-extractor-stub-prepended"),
     pytest.param(text_file, id="not-an-archive"),
     pytest.param(empty_file, id="empty-file"),
     pytest.param(folder, id="folder"),
