@@ -221,7 +221,7 @@ bool ArchiveTarget::ReplaceTarget() {
         if (attributes && IsReadOnlyOrFolder(*attributes)) {
             return Fail(Failure{0, "replace a read-only file or a folder:", path_});
         }
-        Status moved = sys::MoveOver(temporary_->name, path_);
+        Status moved = temporary_->file.MoveOver(path_);
         if (moved) {
             return true;
         }
@@ -259,17 +259,18 @@ bool ArchiveTarget::Commit() {
     if (done) {
         done = file.FlushToDisk();
     }
-    if (done) {
-        done = file.Close();
-    }
     if (!done) {
         return Fail(done.Why());
     }
+    // Renamed through the handle that wrote and checked it, and closed only
+    // then: no other program can have the file between the check and the
+    // rename.
     if (!ReplaceTarget()) {
         return false;
     }
+    done = file.Close();
     temporary_.reset();
-    return true;
+    return done || Fail(done.Why());
 }
 
 void ArchiveTarget::DropTemporary() {

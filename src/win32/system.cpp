@@ -5,7 +5,6 @@
 #include "win32/system.h"
 
 #include "common/utf.h"
-#include "common/verbatim_path.h"
 
 #include <windows.h>
 
@@ -34,6 +33,40 @@ struct LocalMemoryTraits {
     static bool Close(Handle h) { return LocalFree(h) == nullptr; }
 };
 using UniqueLocal = UniqueResource<LocalMemoryTraits>;
+
+// The 32-bit build on 64-bit Windows: the system silently redirects
+// %windir%\System32 (and some folders in it) to the 32-bit SysWOW64 for it,
+// so "C:\Windows\System32\*.dll" would store the 32-bit DLLs and a walk
+// of C:\Windows would store SysWOW64 twice. Every call that reaches the
+// user's files by name turns that off for its own thread while it runs, and
+// only then: a DLL loaded meanwhile would be taken from the wrong folder.
+// Nothing is done in a 64-bit process, nor on 32-bit Windows.
+class UserFilesScope {
+  public:
+    UserFilesScope() {
+        if (Wow64()) {
+            off_ = Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+        }
+    }
+    ~UserFilesScope() {
+        if (off_) {
+            Wow64RevertWow64FsRedirection(previous_);
+        }
+    }
+    UserFilesScope(const UserFilesScope&) = delete;
+    UserFilesScope& operator=(const UserFilesScope&) = delete;
+
+  private:
+    static bool Wow64() {
+        static const bool wow64 = [] {
+            BOOL is = FALSE;
+            return IsWow64Process(GetCurrentProcess(), &is) && is;
+        }();
+        return wow64;
+    }
+    void* previous_ = nullptr;
+    bool off_ = false;
+};
 
 // Below this many UTF-16 units every call takes a path as it is. Folders must
 // leave room for an 8.3 name (MAX_PATH - 12), so the margin is taken for all.
@@ -89,11 +122,6 @@ std::wstring WidePath(const std::string& path) {
     if (wide.rfind(L"\\\\?\\", 0) == 0) {
         return wide;
     }
-    // Names ending in a dot or a space (legal, and listed as such) would be
-    // trimmed by the system's reading of the path.
-    if (std::optional<std::u16string> verbatim = VerbatimForm(Utf8ToUtf16(path))) {
-        return std::wstring(verbatim->begin(), verbatim->end());
-    }
     // A short absolute path stays short when made absolute: the walk's own
     // paths, by far the most, need no call.
     const bool absolute =
@@ -113,6 +141,7 @@ std::wstring WidePath(const std::string& path) {
 // "\\?\" form when the path is long; the path itself when the system has
 // none (a name that does not exist yet).
 std::wstring LongForm(const std::wstring& full) {
+    const UserFilesScope userFiles;
     const bool ours = full.size() >= kLongPathFrom && full.rfind(L"\\\\?\\", 0) != 0;
     const std::wstring asked = ours ? Extended(full) : full;
     DWORD length = GetLongPathNameW(asked.c_str(), nullptr, 0);
@@ -191,6 +220,7 @@ DirEntry ToEntry(const WIN32_FIND_DATAW& data) {
 
 Result<UniqueFile> OpenFile(const char* operation, const std::string& path, DWORD access,
                             DWORD share, DWORD disposition, DWORD flags) {
+    const UserFilesScope userFiles;
     UniqueFile handle(
         CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr));
     if (!handle) {
@@ -238,6 +268,7 @@ bool IsTransientHold(const Failure& failure) {
 }
 
 Listing ListEntries(const std::string& pattern) {
+    const UserFilesScope userFiles;
     Listing listing;
     WIN32_FIND_DATAW data;
     // Basic information leaves out the 8.3 names nobody here reads; the large
@@ -322,7 +353,15 @@ Result<std::string> FullFolderPath(const std::string& folder) {
     if (full.back() != L'\\' && full.back() != L'/') {
         full += L'\\';
     }
-    return Narrow(full);
+    // In the "\\?\" form, which the system takes as it is: the names a
+    // listing of it yields, joined to it, then name the very files listed,
+    // also those ending in a dot or a space (which the system's reading of a
+    // path would trim: "a." would open "a"). The folder's own spelling was
+    // read by the system's rules above.
+    if (full.rfind(L"\\\\.\\", 0) == 0) {
+        full[2] = L'?';
+    }
+    return Narrow(Extended(full));
 }
 
 Result<InputFile> InputFile::Open(const std::string& path) {
@@ -510,11 +549,17 @@ Status RandomAccessFile::SetBasicInfo(std::uint32_t attributes,
 }
 
 Status RandomAccessFile::TakeExplicitAccessOf(const std::string& path) {
+    // Read through a handle: the security calls load a DLL of their own the
+    // first time, which must not happen while the user's files are reached.
+    auto source = OpenFile("read the access rules of", path, READ_CONTROL, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
+    if (!source) {
+        return Remember(source.Why());
+    }
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD error =
-        GetNamedSecurityInfoW(WidePath(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, &dacl, nullptr, &descriptor);
+    DWORD error = GetSecurityInfo(source->Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) {
         return Remember(Failure{error, "read the access rules of", path});
     }
@@ -553,6 +598,35 @@ Status RandomAccessFile::FlushToDisk() {
     return Status::Done();
 }
 
+Status RandomAccessFile::MoveOver(const std::string& to) {
+    const UserFilesScope userFiles;
+    // The rename takes the target's NT form, "\\??\\" and the full path: it
+    // goes to the file system as it is, with no reading of DOS paths.
+    std::wstring target = WidePath(to);
+    if (target.rfind(L"\\\\?\\", 0) != 0) {
+        std::wstring full = FullPath(target);
+        if (full.empty()) {
+            return Remember(LastFailure("replace", to));
+        }
+        target = Extended(full);
+    }
+    target[1] = L'?';
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, target.data(), nameBytes);
+    if (!SetFileInformationByHandle(handle_.Get(), FileRenameInfo, info,
+                                    static_cast<DWORD>(buffer.size()))) {
+        // Not remembered: another program's brief hold is tried again.
+        return LastFailure("replace", to);
+    }
+    path_ = to;
+    return Status::Done();
+}
+
 Status RandomAccessFile::Close() {
     if (!handle_.Reset()) {
         return Remember(LastFailure("close", path_));
@@ -573,10 +647,11 @@ Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& s
         std::string name = prefix + unique + suffix;
         // The right to set access rules is asked for, to give the file those
         // of the archive it replaces; a user who may not is still served.
-        auto handle = OpenFile("create", name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
-                               CREATE_NEW, flags);
+        // Deletion access lets the file be renamed through its handle.
+        constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
+        auto handle = OpenFile("create", name, kAccess | WRITE_DAC, 0, CREATE_NEW, flags);
         if (!handle && handle.Why().code == ERROR_ACCESS_DENIED) {
-            handle = OpenFile("create", name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, flags);
+            handle = OpenFile("create", name, kAccess, 0, CREATE_NEW, flags);
         }
         if (handle) {
             return NewFile{name, RandomAccessFile(std::move(*handle), name)};
@@ -590,6 +665,7 @@ Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& s
 }
 
 Result<std::uint32_t> GetAttributes(const std::string& path) {
+    const UserFilesScope userFiles;
     DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return LastFailure("read the attributes of", path);
@@ -602,6 +678,7 @@ bool IsAbsent(const Failure& failure) {
 }
 
 Status SetAttributes(const std::string& path, std::uint32_t attributes) {
+    const UserFilesScope userFiles;
     if (!SetFileAttributesW(WidePath(path).c_str(),
                             attributes ? attributes : FILE_ATTRIBUTE_NORMAL)) {
         return LastFailure("set the attributes of", path);
@@ -610,6 +687,7 @@ Status SetAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 Result<std::uint64_t> GetCreationTime(const std::string& path) {
+    const UserFilesScope userFiles;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
         return LastFailure("read the times of", path);
@@ -617,15 +695,8 @@ Result<std::uint64_t> GetCreationTime(const std::string& path) {
     return Combine(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime);
 }
 
-Status MoveOver(const std::string& from, const std::string& to) {
-    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return LastFailure("replace", to);
-    }
-    return Status::Done();
-}
-
 Status MoveToFreeName(const std::string& from, const std::string& to) {
+    const UserFilesScope userFiles;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
     if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
         return LastFailure("rename to", to);
@@ -634,6 +705,7 @@ Status MoveToFreeName(const std::string& from, const std::string& to) {
 }
 
 Status RemoveFile(const std::string& path) {
+    const UserFilesScope userFiles;
     if (!DeleteFileW(WidePath(path).c_str())) {
         return LastFailure("delete", path);
     }

@@ -92,7 +92,8 @@ Result<std::string> CanonicalName(const std::string& path);
 // A folder as a full path in its long form, ending in a separator: "d:" is
 // the current folder of drive d:, the empty text the working folder, and no
 // "." or ".." is left. Joined with names the folder's listing yields, it
-// names the files found, whichever way the folder was spelt.
+// names the files found, whichever way the folder was spelt, exactly as
+// listed (under Windows, it is given in the "\\?\" form).
 Result<std::string> FullFolderPath(const std::string& folder);
 
 struct FileHandleTraits {
@@ -167,6 +168,11 @@ class RandomAccessFile {
     Status TakeExplicitAccessOf(const std::string& path);
     // Every byte written so far on the disk.
     Status FlushToDisk();
+    // Puts this very file, through its handle, in the place of `to` in one
+    // step, replacing what stood there: what was written and checked
+    // through the handle is what gets the name, whatever else happens to
+    // the file's old name meanwhile. The file stays open, under its new name.
+    Status MoveOver(const std::string& to);
     // Closing can fail (the last cached bytes are written then).
     Status Close();
     bool IsOpen() const { return handle_.Valid(); }
@@ -201,8 +207,6 @@ bool IsAbsent(const Failure& failure);
 Status SetAttributes(const std::string& path, std::uint32_t attributes);
 // The creation time of an existing file (a FILETIME).
 Result<std::uint64_t> GetCreationTime(const std::string& path);
-// Puts from in the place of to in one step, replacing what stood there.
-Status MoveOver(const std::string& from, const std::string& to);
 // Gives from the name to, only when nothing stands under that name yet (in
 // any letter case).
 Status MoveToFreeName(const std::string& from, const std::string& to);

@@ -590,8 +590,8 @@ Result<std::uint64_t> GetCreationTime(const std::string& path) {
     return ToFileTime(status.st_ctim);
 }
 
-Status MoveOver(const std::string& from, const std::string& to) {
-    std::string source = Posix(from);
+Status RandomAccessFile::MoveOver(const std::string& to) {
+    std::string source = Posix(path_);
     std::string target = Posix(to);
     {
         std::lock_guard lock(Get().mutex);
@@ -610,6 +610,7 @@ Status MoveOver(const std::string& from, const std::string& to) {
         attributes.key() = target;
         Get().attributes.insert(std::move(attributes));
     }
+    path_ = to;
     return Status::Done();
 }
 
