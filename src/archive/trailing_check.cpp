@@ -1,28 +1,12 @@
 #include "archive/trailing_check.h"
 
+#include "archive/zip_bytes.h"
+
 #include <algorithm>
 
 namespace kelzar {
 
-namespace {
-
-constexpr std::uint32_t kLocalSignature = 0x04034B50;
-// The data are inflated in pieces of this much.
-constexpr std::size_t kPiece = 64 * 1024;
-
-std::uint16_t U16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(U16(p)) | (static_cast<std::uint32_t>(U16(p + 2)) << 16);
-}
-
-Failure Damaged(const std::string& what) {
-    return Failure{0, "verify: " + what, {}};
-}
-
-} // namespace
+using namespace zip_bytes;
 
 void TrailingCheck::Follow(const std::string& name, int method, std::uint64_t localOffset,
                            std::uint64_t size) {

@@ -1,5 +1,7 @@
 #include "archive/verify.h"
 
+#include "archive/zip_bytes.h"
+
 #include "win32/system.h"
 
 #include <zlib.h>
@@ -12,34 +14,7 @@ namespace kelzar {
 
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034B50;
-constexpr std::uint32_t kCentralSignature = 0x02014B50;
-constexpr std::uint32_t kEndSignature = 0x06054B50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kLocatorSize = 20;
-constexpr std::size_t kZip64EndSize = 56;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kLocalSize = 30;
-constexpr std::size_t kPiece = 64 * 1024;
-
-Failure Damaged(const std::string& what) {
-    return Failure{0, "verify: " + what, {}};
-}
-
-std::uint16_t U16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(U16(p)) | (static_cast<std::uint32_t>(U16(p + 2)) << 16);
-}
-
-std::uint64_t U64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(U32(p)) | (static_cast<std::uint64_t>(U32(p + 4)) << 32);
-}
+using namespace zip_bytes;
 
 // Where the central directory lies and how many headers it holds.
 struct Directory {
@@ -205,15 +180,15 @@ ReadCentral(const ByteSource& archive, const Directory& directory, const Written
 // begin.
 Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const WrittenEntry& central,
                                        std::uint16_t flags) {
-    unsigned char h[kLocalSize];
-    if (!archive.ReadAt(central.localOffset, h, kLocalSize) || U32(h) != kLocalSignature) {
+    unsigned char h[kLocalHeaderSize];
+    if (!archive.ReadAt(central.localOffset, h, kLocalHeaderSize) || U32(h) != kLocalSignature) {
         return Damaged("no local header for " + central.name);
     }
     std::size_t nameLength = U16(h + 26);
     std::size_t extraLength = U16(h + 28);
     std::vector<unsigned char> rest(nameLength + extraLength);
     if (!rest.empty() &&
-        !archive.ReadAt(central.localOffset + kLocalSize, rest.data(), rest.size())) {
+        !archive.ReadAt(central.localOffset + kLocalHeaderSize, rest.data(), rest.size())) {
         return Damaged("local header of " + central.name + " cut short");
     }
     Header local{
@@ -232,7 +207,7 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const WrittenE
         local.uncompressedSize != central.uncompressedSize) {
         return Damaged("local header of " + central.name + " disagrees with the central one");
     }
-    return central.localOffset + kLocalSize + nameLength + extraLength;
+    return central.localOffset + kLocalHeaderSize + nameLength + extraLength;
 }
 
 // Reads the entry's data from the archive into the check.
@@ -260,12 +235,12 @@ Status CheckData(const ByteSource& archive, std::uint64_t at, const WrittenEntry
 std::vector<std::size_t> SplitByData(const WrittenEntries& headers, unsigned parts) {
     std::uint64_t total = 0;
     for (const WrittenEntry& h : headers) {
-        total += h.compressedSize + kLocalSize;
+        total += h.compressedSize + kLocalHeaderSize;
     }
     std::vector<std::size_t> starts{0};
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < headers.size() && starts.size() < parts; ++i) {
-        sum += headers[i].compressedSize + kLocalSize;
+        sum += headers[i].compressedSize + kLocalHeaderSize;
         if (sum * parts >= total * starts.size()) {
             starts.push_back(i + 1);
         }

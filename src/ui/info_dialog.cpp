@@ -40,6 +40,24 @@ struct OpenDialog {
 };
 OpenDialog* g_open = nullptr;
 
+// The screen's device context, released again when its owner goes away:
+// GetDC hands out one of a few shared contexts.
+class ScreenContext {
+  public:
+    ScreenContext() : context_(GetDC(nullptr)) {}
+    ~ScreenContext() {
+        if (context_ != nullptr) {
+            ReleaseDC(nullptr, context_);
+        }
+    }
+    ScreenContext(const ScreenContext&) = delete;
+    ScreenContext& operator=(const ScreenContext&) = delete;
+    HDC Get() const { return context_; }
+
+  private:
+    HDC context_;
+};
+
 // The dialog's own dots per inch: the program declares itself aware of each
 // monitor's, so the fonts must follow the monitor the dialog is on. Before
 // Windows 10 the screen's one value is all there is.
@@ -52,12 +70,8 @@ int DpiOf(HWND dialog) {
             return static_cast<int>(dpi);
         }
     }
-    HDC screen = GetDC(nullptr);
-    int pixelsPerInch = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) {
-        ReleaseDC(nullptr, screen);
-    }
-    return pixelsPerInch;
+    const ScreenContext screen;
+    return screen.Get() != nullptr ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
 }
 
 sys::UniqueFont CreateLabelFont(LabelFont font, int pixelsPerInch) {
