@@ -4,7 +4,8 @@ Each case puts one hostile file among ordinary ones (in the pattern's folder
 and, for flag 1, in a subfolder) and runs both modes, flag 1 on an old
 archive from Info-ZIP. A file that cannot be stored whole is left out, the
 others are archived (and the old entries carried over) and the run exits 1;
-a file that only grows is stored as it was when the program opened it; a name
+a file that only grows, or is deleted once the program has it open, is stored
+as it was when the program opened it; a name
 outside the ANSI code page or a path over 260 characters is stored like any
 other.
 Never is an entry stored empty, cut short or with a wrong CRC, and nothing
@@ -96,21 +97,26 @@ def wait_for_temporary(folder, minimum=0, timeout=60):
     raise AssertionError("the run never wrote its temporary archive")
 
 
-class DeletedAfterCollection(Case):
-    # Deleted once the run has found its files and is writing a large file
-    # listed before it (the walk of flag 1 goes on beside the compression of
-    # what it has found: only a temporary archive well into the large file
-    # tells that the walk is over). In the
-    # walk of flag 1 a folder's own files come before its subfolders'. Flag 0
-    # takes the files in the order the system lists them: a first run on two
-    # small files learns that order, then the first becomes the large file
-    # and the second the one deleted.
+class DeletedWhileOpen(Case):
+    # Deleted once the run is writing a large file listed before it. The run
+    # opens each file as it plans it, well ahead of writing it, so the file
+    # is open by then: it is stored whole, as it was (on Windows a file open
+    # with shared deletion stays readable until it is closed; under Wine the
+    # open file stays readable after the unlink). In the walk of flag 1 a
+    # folder's own files come before its subfolders'. Flag 0 takes the files
+    # in the order the system lists them: a first run on two small files
+    # learns that order, then the first becomes the large file and the
+    # second the one deleted.
+    expect_code = 0
+    stored = True
+    content = b"deleted while the run has it open\r\n"
+
     def make(self, folder, kelzar, mode):
         big = mixed_content(7, BIG)
         if mode == "1":
             self.name = "sub\\deleted.txt"
             (folder / "big.bin").write_bytes(big)
-            (folder / "sub" / "deleted.txt").write_bytes(b"deleted before it is read\r\n")
+            (folder / "sub" / "deleted.txt").write_bytes(self.content)
             return {"big.bin": big}
         for name in ("f0.bin", "f1.bin"):
             (folder / name).write_bytes(b"placeholder")
@@ -119,11 +125,15 @@ class DeletedAfterCollection(Case):
             first, self.name = zf.namelist()
         kelzar.drive.path(r"d:\order.zip").unlink()
         (folder / first).write_bytes(big)
+        (folder / self.name).write_bytes(self.content)
         return {first: big}
 
     def while_running(self, folder, archive):
         wait_for_temporary(archive.parent, minimum=1_000_000)
         (folder / self.name.replace("\\", "/")).unlink()
+
+    def check_stored(self, data):
+        assert data == self.content, "stored other than the file was when it was opened"
 
 
 class Shrinks(Case):
@@ -225,7 +235,7 @@ class Fifo(Case):
 CASES = {
     "held-with-share-mode-0": HeldExclusively,
     "range-locked": RangeLocked,
-    "deleted-after-collection": DeletedAfterCollection,
+    "deleted-while-open": DeletedWhileOpen,
     "shrinks-while-read": Shrinks,
     "grows-while-read": Grows,
     "name-outside-the-ansi-code-page": NotInAnsiCodePage,
