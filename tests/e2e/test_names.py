@@ -1,4 +1,3 @@
-from zipread import read_entries, verify_archive
 """Files are archived under their real names, whatever the ANSI code page.
 
 The files are made from the Linux side with their UTF-8 names; the program
@@ -18,6 +17,7 @@ import zipfile
 
 import pytest
 
+from zipread import read_entries, verify_archive
 
 FLAG_UTF8 = 0x800
 
