@@ -1,12 +1,12 @@
 // The dialog's window procedure and modal loop. A user interface is Win32
 // through and through, so this file calls it directly; it owns its GDI
-// objects through the win32 layer's handle types.
+// objects through the handle types of ui/gdi_handle.h.
 #include "ui/info_dialog.h"
 
 #include "common/utf.h"
+#include "ui/gdi_handle.h"
 #include "ui/info_dialog_layout.h"
 #include "ui/maker.h"
-#include "win32/gdi_handle.h"
 
 #include <windows.h>
 

@@ -11,7 +11,7 @@
 #include "common/calendar_time.h"
 #include "common/first_failure.h"
 #include "common/result.h"
-#include "win32/unique_handle.h"
+#include "sys/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // deleted with DeleteObject when its owner goes away.
 #pragma once
 
-#include "win32/unique_handle.h"
+#include "sys/unique_handle.h"
 
 #include <windows.h>
 
