@@ -5,6 +5,11 @@
 #include "archive/zip_files.h"
 #include "common/text.h"
 #include "select/path.h"
+#include "sys/files.h"
+#include "sys/process.h"
+#include "sys/text.h"
+#include "sys/threads.h"
+#include "sys/walk.h"
 
 #include <algorithm>
 

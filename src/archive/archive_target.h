@@ -10,7 +10,7 @@
 #include "archive/trailing_check.h"
 #include "archive/zip_files.h"
 #include "archive/zip_writer.h"
-#include "win32/system.h"
+#include "sys/files.h"
 
 #include <memory>
 #include <optional>

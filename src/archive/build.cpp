@@ -1,7 +1,8 @@
 #include "archive/build.h"
 
 #include "archive/dos_time.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/threads.h"
 
 #include <zlib.h>
 

@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "common/utf.h"
-#include "win32/system.h"
+#include "sys/text.h"
 
 namespace kelzar {
 

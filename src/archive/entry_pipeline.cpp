@@ -2,6 +2,9 @@
 
 #include "archive/deflater.h"
 #include "archive/dos_time.h"
+#include "sys/files.h"
+#include "sys/text.h"
+#include "sys/threads.h"
 
 #include <zlib.h>
 

@@ -13,7 +13,7 @@
 #include "archive/entry_name.h"
 #include "common/calendar_time.h"
 #include "common/result.h"
-#include "win32/system.h"
+#include "sys/files.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/result.h"
-#include "win32/system.h"
+#include "sys/threads.h"
 
 #include <string>
 #include <vector>

@@ -1,8 +1,7 @@
 #include "archive/verify.h"
 
 #include "archive/zip_bytes.h"
-
-#include "win32/system.h"
+#include "sys/threads.h"
 
 #include <zlib.h>
 

@@ -5,7 +5,7 @@
 // creation to the flush that puts the archive on disk.
 #pragma once
 
-#include "win32/system.h"
+#include "sys/files.h"
 
 #include <unzip.h>
 #include <zip.h>

@@ -3,7 +3,8 @@
 #include "archive/build.h"
 #include "select/collect.h"
 #include "select/file_pattern.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/walk.h"
 
 namespace kelzar {
 

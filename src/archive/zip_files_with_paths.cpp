@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "select/collect.h"
 #include "select/path.h"
-#include "win32/system.h"
+#include "sys/files.h"
 
 namespace kelzar {
 

@@ -6,8 +6,8 @@
 #include "archive/zip_files_with_paths.h"
 #include "driver/command_line.h"
 #include "provision/provision.h"
+#include "sys/process.h"
 #include "ui/info_dialog.h"
-#include "win32/system.h"
 
 namespace kelzar {
 

@@ -2,7 +2,9 @@
 
 #include "provision/library_image.h"
 #include "select/path.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/process.h"
+#include "sys/walk.h"
 
 #include <algorithm>
 

@@ -2,7 +2,9 @@
 
 #include "select/path.h"
 #include "select/wildcard.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/text.h"
+#include "sys/walk.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include "common/result.h"
 #include "select/file_pattern.h"
-#include "win32/system.h"
+#include "sys/walk.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,11 @@
 #include "posix_system.h"
 
 #include "common/utf.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/process.h"
+#include "sys/text.h"
+#include "sys/threads.h"
+#include "sys/walk.h"
 
 #include <dirent.h>
 #include <fcntl.h>

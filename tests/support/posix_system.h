@@ -1,4 +1,4 @@
-// A POSIX implementation of the system layer (win32/system.h) for the native
+// A POSIX implementation of the system layer (src/sys) for the native
 // unit tests, with the controls those tests use to make the system misbehave.
 //
 // It behaves as the Windows layer does where the program depends on it: "\"

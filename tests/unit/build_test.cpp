@@ -8,7 +8,9 @@
 #include "common/text.h"
 #include "posix_system.h"
 #include "scratch.h"
-#include "win32/system.h"
+#include "sys/files.h"
+#include "sys/threads.h"
+#include "sys/walk.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

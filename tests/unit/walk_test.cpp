@@ -4,7 +4,7 @@
 #include "posix_system.h"
 #include "scratch.h"
 #include "select/collect.h"
-#include "win32/system.h"
+#include "sys/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,25 +1,24 @@
-// The program's narrow window onto the system: files, folders, threads, the
-// command line. Every text crossing it is UTF-8; the Windows implementation
-// (system.cpp) converts to UTF-16 right at each call and uses the
+// The program's narrow window onto the system, in headers by concern: files
+// (here), folder listings (sys/walk.h), threads (sys/threads.h), the text
+// forms of the user's locale (sys/text.h) and the process (sys/process.h).
+// Every text crossing it is UTF-8; the Windows implementation (the
+// sys/*_win32.cpp files) converts to UTF-16 right at each call and uses the
 // wide-character API, so names outside the ANSI code page and paths of any
 // length are handled as Windows has them. A call that fails says why: the
 // system's error code and the path, in a Failure. Nothing above this layer
-// calls the system itself, and this header needs no system header: the
-// native unit tests link a POSIX implementation of it instead.
+// calls the system itself, and these headers need no system header: the
+// native unit tests link a POSIX implementation of them instead.
 #pragma once
 
-#include "common/calendar_time.h"
 #include "common/first_failure.h"
 #include "common/result.h"
 #include "sys/unique_handle.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace kelzar::sys {
 
@@ -27,41 +26,6 @@ constexpr std::uint32_t kAttributeReadOnly = 0x1;
 constexpr std::uint32_t kAttributeHidden = 0x2;
 constexpr std::uint32_t kAttributeSystem = 0x4;
 constexpr std::uint32_t kAttributeDirectory = 0x10;
-
-// Done first in every run: no system message box (a drive without a disk,
-// say) may ever wait for a click in a batch job.
-void PrepareProcess();
-
-// A line for whoever debugs the program (a debugger, or Wine's debugstr
-// channel in the tests); never shown to a user.
-void DebugLog(const std::string& line);
-
-// Whether the failure is one that another program's brief hold on a file
-// causes (a sharing violation, a lock, an open handle that stops a rename):
-// worth trying again after a pause, unlike every other failure.
-bool IsTransientHold(const Failure& failure);
-
-struct DirEntry {
-    std::string name;
-    std::uint32_t attributes = 0;
-    std::uint64_t size = 0;
-    std::uint64_t lastWriteUtc = 0; // FILETIME as one number
-
-    bool Has(std::uint32_t attribute) const { return (attributes & attribute) != 0; }
-    bool IsDotEntry() const { return name == "." || name == ".."; }
-};
-
-struct Listing {
-    std::vector<DirEntry> entries; // in the order the system lists them
-    // Set when the folder could not be searched (missing names aside: a
-    // folder that does not exist, no access, a broken path), or the search
-    // broke off part-way: entries may be missing.
-    std::optional<Failure> failure;
-};
-
-// What the system's directory search reports for a pattern whose last
-// component may hold "*" and "?".
-Listing ListEntries(const std::string& pattern);
 
 // Identifies a file or folder whatever path names it: its volume's serial
 // number and its 128-bit id there (file systems such as ReFS need all 128
@@ -129,13 +93,6 @@ class InputFile {
     UniqueFile handle_;
     std::string path_;
 };
-
-// A UTC file time as calendar fields in the local time of this run, clamped
-// to the calendar where the system cannot convert it.
-CalendarTime LocalCalendarOf(std::uint64_t utcFileTime);
-
-// The text upper-cased as the file system compares names.
-std::string UpperCase(const std::string& text);
 
 // A file read and written at positions of its own choosing: an archive. It
 // remembers the first of its calls that failed, so that whoever finds the
@@ -224,67 +181,6 @@ class LockFile {
     explicit LockFile(UniqueFile handle) : handle_(std::move(handle)) {}
     UniqueFile handle_;
     FileId id_;
-};
-
-// A UTC file time as local short date, two spaces, and 24-hour time without
-// seconds, in the user's regional forms.
-std::string FormatFileTime(std::uint64_t utcFileTime);
-
-// The name in the system's ANSI code page, when that code page holds every
-// one of its characters exactly (no look-alike, no default character).
-std::optional<std::string> ToAnsiExactly(const std::string& name);
-
-std::string GetCommandLineText();
-std::string GetExeFilePath();
-
-// Time and threads.
-std::uint64_t MonotonicMs();
-void SleepMs(unsigned ms);
-unsigned ProcessorCount();
-// Runs work(0) to work(count - 1), each on a thread of its own (work(0) on
-// the calling thread), and returns when all have. When a thread cannot be
-// had, none of them runs: the failure.
-Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work);
-
-class Mutex {
-  public:
-    Mutex();
-    ~Mutex();
-    Mutex(const Mutex&) = delete;
-    Mutex& operator=(const Mutex&) = delete;
-    void Lock();
-    void Unlock();
-
-  private:
-    friend class ConditionVariable;
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
-
-class MutexLock {
-  public:
-    explicit MutexLock(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~MutexLock() { mutex_.Unlock(); }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
-
-  private:
-    Mutex& mutex_;
-};
-
-class ConditionVariable {
-  public:
-    ConditionVariable();
-    ~ConditionVariable();
-    ConditionVariable(const ConditionVariable&) = delete;
-    ConditionVariable& operator=(const ConditionVariable&) = delete;
-    // Waits, with `mutex` locked by the caller, until woken (or spuriously).
-    void Wait(Mutex& mutex);
-    void WakeAll();
-
-  private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace kelzar::sys
