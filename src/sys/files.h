@@ -7,7 +7,8 @@
 // length are handled as Windows has them. A call that fails says why: the
 // system's error code and the path, in a Failure. Nothing above this layer
 // calls the system itself, and these headers need no system header: the
-// native unit tests link a POSIX implementation of them instead.
+// native unit tests link a POSIX implementation of them instead (the
+// sys/*_posix.cpp files).
 #pragma once
 
 #include "common/first_failure.h"

@@ -6,9 +6,9 @@
 #include "archive/zip_files_flat.h"
 #include "archive/zip_files_with_paths.h"
 #include "common/text.h"
-#include "posix_system.h"
 #include "scratch.h"
 #include "sys/files.h"
+#include "sys/posix_faults.h"
 #include "sys/threads.h"
 #include "sys/walk.h"
 

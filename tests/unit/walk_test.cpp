@@ -1,10 +1,10 @@
 // The folder-tree walk, natively, over a POSIX stand-in for the system layer:
 // which files it lists, in which order, and how links and broken listings
 // come out.
-#include "posix_system.h"
 #include "scratch.h"
 #include "select/collect.h"
 #include "sys/files.h"
+#include "sys/posix_faults.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// A POSIX implementation of the system layer (src/sys) for the native
-// unit tests, with the controls those tests use to make the system misbehave.
+// The POSIX implementation of the system layer (the sys/*_posix.cpp files),
+// which the native unit tests link, and the controls those tests use to make
+// the system misbehave.
 //
 // It behaves as the Windows layer does where the program depends on it: "\"
 // and "/" both separate folders; a listing matches names without regard to
