@@ -405,7 +405,11 @@ Status MoveToFreeName(const std::string& from, const std::string& to) {
     if (link(source.c_str(), target.c_str()) != 0) {
         return Errno("rename to", to);
     }
-    unlink(source.c_str());
+    // The file is under its new name now; one left under both names too
+    // would be no move.
+    if (unlink(source.c_str()) != 0) {
+        return Errno("rename from", from);
+    }
     return Status::Done();
 }
 
