@@ -70,6 +70,37 @@ Result<FileId> IdOfHandle(HANDLE handle, const std::string& path) {
     return FileId{info.dwVolumeSerialNumber, 0, Combine(info.nFileIndexHigh, info.nFileIndexLow)};
 }
 
+// Reads all of `size` bytes at `offset`, whatever the handle's position
+// (other threads may read through it at the same time): ERROR_SUCCESS, or
+// the system's error, ERROR_HANDLE_EOF when the file ends first.
+DWORD ReadWholeAt(HANDLE handle, std::uint64_t offset, void* buffer, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!ReadFile(handle, bytes, Piece(size), &read, &at)) {
+            return GetLastError();
+        }
+        if (read == 0) {
+            return ERROR_HANDLE_EOF;
+        }
+        bytes += read;
+        offset += read;
+        size -= read;
+    }
+    return ERROR_SUCCESS;
+}
+
+Result<std::uint64_t> SizeOfHandle(HANDLE handle, const std::string& path) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size)) {
+        return LastFailure("read the size of", path);
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 } // namespace
 
 FileHandleTraits::Handle FileHandleTraits::Invalid() {
@@ -181,35 +212,15 @@ Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
 }
 
 Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD piece = Piece(size);
-        DWORD read = 0;
-        if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
-            DWORD error = GetLastError();
-            return error == ERROR_HANDLE_EOF
-                       ? Failure{0, "read all of (it shrank while it was read)", path_}
-                       : Failure{error, "read", path_};
-        }
-        if (read == 0) {
-            return Failure{0, "read all of (it shrank while it was read)", path_};
-        }
-        bytes += read;
-        offset += read;
-        size -= read;
+    const DWORD error = ReadWholeAt(handle_.Get(), offset, buffer, size);
+    if (error == ERROR_HANDLE_EOF) {
+        return Failure{0, "read all of (it shrank while it was read)", path_};
     }
-    return Status::Done();
+    return error == ERROR_SUCCESS ? Status::Done() : Status(Failure{error, "read", path_});
 }
 
 Result<std::uint64_t> InputFile::Size() const {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_.Get(), &size)) {
-        return LastFailure("read the size of", path_);
-    }
-    return static_cast<std::uint64_t>(size.QuadPart);
+    return SizeOfHandle(handle_.Get(), path_);
 }
 
 Result<FileId> InputFile::Id() const {
@@ -239,25 +250,9 @@ Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
 }
 
 Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    while (size > 0) {
-        // An offset in the request reads there whatever the file position.
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD piece = Piece(size);
-        DWORD read = 0;
-        if (!ReadFile(handle_.Get(), bytes, piece, &read, &at)) {
-            return Remember(LastFailure("read back", path_));
-        }
-        if (read == 0) {
-            return Remember(Failure{ERROR_HANDLE_EOF, "read back", path_});
-        }
-        bytes += read;
-        offset += read;
-        size -= read;
-    }
-    return Status::Done();
+    const DWORD error = ReadWholeAt(handle_.Get(), offset, buffer, size);
+    return error == ERROR_SUCCESS ? Status::Done()
+                                  : Status(Remember(Failure{error, "read back", path_}));
 }
 
 Status RandomAccessFile::Write(const void* data, std::size_t size) {
@@ -296,11 +291,11 @@ Result<std::uint64_t> RandomAccessFile::Position() const {
 }
 
 Result<std::uint64_t> RandomAccessFile::Size() const {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_.Get(), &size)) {
-        return Remember(LastFailure("read the size of", path_));
+    Result<std::uint64_t> size = SizeOfHandle(handle_.Get(), path_);
+    if (!size) {
+        return Remember(size.Why());
     }
-    return static_cast<std::uint64_t>(size.QuadPart);
+    return size;
 }
 
 Result<FileId> RandomAccessFile::Id() const {
