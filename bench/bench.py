@@ -473,11 +473,15 @@ def write_report(sets, update, goals, runs) -> None:
 def chart(sets) -> None:
     tools = ["kelzar", "zip -6", "bsdtar", "7z -mx=5", "pigz -p1", "pigz -p2"]
     data = WORK / "chart.dat"
+    rates = {name: [size / MB / timings[t].median for t in tools]
+             for name, (_, size, timings) in sets.items()}
     with open(data, "w") as out:
         out.write("corpus " + " ".join(f'"{t}"' for t in tools) + "\n")
-        for name, (_, size, timings) in sets.items():
-            out.write(f'"{name}" ' + " ".join(f"{size / MB / timings[t].median:.1f}" for t in tools)
-                      + "\n")
+        for name, row in rates.items():
+            out.write(f'"{name}" ' + " ".join(f"{rate:.1f}" for rate in row) + "\n")
+    # From zero, and room above the tallest bar: an axis that starts higher
+    # makes short bars look empty, and one that ends lower cuts bars off.
+    top = max(max(row) for row in rates.values()) * 1.1
     script = f"""
 set terminal pngcairo size 900,420 font ",10"
 set output "{DOCS / (REPORT + '.png')}"
@@ -487,6 +491,7 @@ set style fill solid 0.8 border -1
 set ylabel "MB/s (more is better)"
 set key outside right top
 set grid ytics
+set yrange [0:{top:.1f}]
 plot for [i=2:{len(tools) + 1}] "{data}" using i:xtic(1) title columnheader(i)
 """
     subprocess.run(["gnuplot"], input=script.encode(), check=True)
