@@ -14,8 +14,7 @@ run does) and a plain copy of the archive. It first measures the machine's
 facts that change the figures (cores, whether 32-bit programs run, the cost
 of a page fault and of a pipe round trip). It prints medians, MB/s, sizes,
 peak memory, minor page faults and Kelzar's ratios, checks the goals, and
-writes
-docs/benchmarks.md and docs/benchmarks.png (for the x64 build,
+writes docs/benchmarks.md and docs/benchmarks.png (for the x64 build,
 docs/benchmarks-x64.md and .png).
 
 Usage: bench/bench.py [--runs N] [--quick]    (make bench; needs make build)
