@@ -293,8 +293,15 @@ class Kelzar:
         """Starts the program with exactly this command line; returns its exit code."""
         args = [hex_arg(line), hex_arg(cwd) if cwd else "-", str(int(timeout * 1000))]
         args += [hex_arg(f"{name}={value}") for name, value in (env or {}).items()]
-        result = self.wine.run("kzlaunch.exe", args, "kelzar", timeout=timeout + 30,
-                               unix_env=unix_env)
+        # Wine 8's CreateProcessW now and then fails to start a 64-bit program
+        # under load (ERROR_INTERNAL_ERROR, 1359) before any of its code ran:
+        # such a start is tried again; a program that never starts still fails.
+        for _ in range(3):
+            result = self.wine.run("kzlaunch.exe", args, "kelzar", timeout=timeout + 30,
+                                   unix_env=unix_env)
+            if result.code != LAUNCH_NOT_STARTED:
+                break
+            time.sleep(0.5)
         self.runs.append(result)
         if result.code in (LAUNCH_NOT_STARTED, LAUNCH_TIMED_OUT) or result.code > 1:
             raise WineError(f"launching {line!r} failed ({result.code}): {result.stderr}")
