@@ -69,6 +69,23 @@ sys::FileId IdOf(const struct stat& status) {
                        static_cast<std::uint64_t>(status.st_ino)};
 }
 
+// The size and the identity of an open file, as both file types ask them.
+Result<std::uint64_t> SizeOfFd(int fd, const std::string& path) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        return Errno("read the size of", path);
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+Result<sys::FileId> IdOfFd(int fd, const std::string& path) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        return Errno("identify", path);
+    }
+    return IdOf(status);
+}
+
 // The status of a path whose identity is asked, unless a test made it
 // unreadable.
 Result<struct stat> StatToIdentify(const std::string& path) {
@@ -197,19 +214,11 @@ Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
 }
 
 Result<std::uint64_t> InputFile::Size() const {
-    struct stat status {};
-    if (fstat(Fd(handle_.Get()), &status) != 0) {
-        return Errno("read the size of", path_);
-    }
-    return static_cast<std::uint64_t>(status.st_size);
+    return SizeOfFd(Fd(handle_.Get()), path_);
 }
 
 Result<FileId> InputFile::Id() const {
-    struct stat status {};
-    if (fstat(Fd(handle_.Get()), &status) != 0) {
-        return Errno("identify", path_);
-    }
-    return IdOf(status);
+    return IdOfFd(Fd(handle_.Get()), path_);
 }
 
 Failure RandomAccessFile::Remember(Failure failure) const {
@@ -286,19 +295,15 @@ Result<std::uint64_t> RandomAccessFile::Position() const {
 }
 
 Result<std::uint64_t> RandomAccessFile::Size() const {
-    struct stat status {};
-    if (fstat(Fd(handle_.Get()), &status) != 0) {
-        return Remember(Errno("read the size of", path_));
+    Result<std::uint64_t> size = SizeOfFd(Fd(handle_.Get()), path_);
+    if (!size) {
+        return Remember(size.Why());
     }
-    return static_cast<std::uint64_t>(status.st_size);
+    return size;
 }
 
 Result<FileId> RandomAccessFile::Id() const {
-    struct stat status {};
-    if (fstat(Fd(handle_.Get()), &status) != 0) {
-        return Errno("identify", path_);
-    }
-    return IdOf(status);
+    return IdOfFd(Fd(handle_.Get()), path_);
 }
 
 Status RandomAccessFile::SetBasicInfo(std::uint32_t attributes, std::optional<std::uint64_t>) {
