@@ -13,6 +13,7 @@
 #include "archive/entry_name.h"
 #include "common/calendar_time.h"
 #include "common/result.h"
+#include "select/file_to_add.h"
 #include "sys/files.h"
 
 #include <cstdint>
@@ -22,13 +23,6 @@
 #include <vector>
 
 namespace kelzar {
-
-struct FileToAdd {
-    std::string path;               // where to read the file
-    std::string name;               // its own name, as the listing gave it
-    std::string entryName;          // the name it gets in the archive (UTF-8)
-    std::uint64_t lastWriteUtc = 0; // as the listing gave it (a FILETIME)
-};
 
 // What the workers hand over, piece by piece.
 struct EntryPiece {
@@ -62,15 +56,9 @@ struct PipelineOptions {
     std::function<bool(const sys::FileId& id)> isOwn;
 };
 
-// Hands the files to the pipeline in order: `emit(index, file)` for each,
-// where index is the caller's own number for the file (EntryPiece::file).
-using FileEmitter = std::function<void(std::size_t index, const FileToAdd& file)>;
-// Runs on a thread of its own while the workers already compress what it
-// has emitted, so that finding the files (a walk through a folder tree)
-// overlaps with compressing them.
-using FileFeed = std::function<void(const FileEmitter& emit)>;
-
-// Prepares every file the feed emits and calls `consume` with each piece in
+// Prepares every file the feed emits (the feed runs on a thread of its own
+// while the workers already compress what it has emitted; EntryPiece::file
+// is the index it gave) and calls `consume` with each piece in
 // order on the calling thread, until all are consumed or `consume` returns
 // false. Fails, having done nothing, when its threads cannot be had.
 Status RunEntryPipeline(const FileFeed& feed, const PipelineOptions& options,

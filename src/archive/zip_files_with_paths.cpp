@@ -3,51 +3,12 @@
 #include "archive/build.h"
 #include "archive/carry_over.h"
 #include "archive/zip_files.h"
-#include "common/text.h"
-#include "select/collect.h"
-#include "select/path.h"
+#include "select/selection.h"
 #include "sys/files.h"
 
 namespace kelzar {
 
 namespace {
-
-// The pattern with its folder made full and long: the walk then yields full
-// paths, and a file gets one name however the folder was spelt (relative,
-// drive-relative, with "." or "..", an 8.3 alias). A folder the system
-// cannot resolve is walked as given, and its listing reports what fails.
-FilePattern ResolvedPattern(const std::string& filesToZip) {
-    FilePattern pattern = ParseFilePattern(filesToZip);
-    if (Result<std::string> full = sys::FullFolderPath(pattern.folder)) {
-        pattern.folder = std::move(*full);
-    }
-    return pattern;
-}
-
-// Walks the tree and emits each file to store as the walk finds it. Hidden
-// and system files are listed by the walk but never archived, and leaving
-// them out is no failure. Each is stored under its full path less its drive
-// or share, with "\\" throughout. What the walk could not reach goes to the
-// report.
-FileFeed WalkFeed(const std::string& filesToZip, RunReport& report, bool& incomplete) {
-    return [&filesToZip, &report, &incomplete](const FileEmitter& emit) {
-        FileList list;
-        std::size_t index = 0;
-        CollectFiles(ResolvedPattern(filesToZip), list, [&](const CollectedFile& file) {
-            if ((file.attributes & (sys::kAttributeHidden | sys::kAttributeSystem)) != 0) {
-                return;
-            }
-            std::string path = file.Path();
-            std::string entryName = EntryNameOfPath(WithBackslashes(path));
-            emit(index++,
-                 FileToAdd{std::move(path), file.name, std::move(entryName), file.lastWriteUtc});
-        });
-        incomplete = list.Incomplete();
-        for (const Failure& gap : list.gaps) {
-            report.Add(gap);
-        }
-    };
-}
 
 struct UnzCloser {
     void operator()(void* archive) const { unzClose(archive); }
@@ -127,14 +88,16 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
     // The walk goes on while the files it has found are compressed. A
     // folder it could not search may hold files that belong in the archive:
     // the others are added, and the run reports the gap.
-    bool walkIncomplete = false;
-    BuildResult result =
-        BuildArchive(*target, WalkFeed(filesToZip, report, walkIncomplete), carryOver);
+    TreeSelection selection(filesToZip);
+    BuildResult result = BuildArchive(*target, selection.Feed(), carryOver);
+    for (const Failure& gap : selection.Gaps()) {
+        report.Add(gap);
+    }
     if (result.found == 0) {
         report.Add("find a file that matches", filesToZip);
         return 0;
     }
-    return result.inPlace && result.allAdded && !walkIncomplete ? result.added : 0;
+    return result.inPlace && result.allAdded && selection.Gaps().empty() ? result.added : 0;
 }
 
 } // namespace kelzar
