@@ -1,6 +1,6 @@
 #include "archive/archive_target.h"
 
-#include "archive/variant.h"
+#include "common/variant.h"
 #include "archive/verify.h"
 #include "archive/zip_files.h"
 #include "common/text.h"

@@ -1,7 +1,7 @@
 #include "archive/zip_files.h"
 
 #include "archive/buffered_io.h"
-#include "archive/variant.h"
+#include "common/variant.h"
 
 #include <algorithm>
 #include <vector>

@@ -2,6 +2,7 @@
 // reader/writer locks and condition variables.
 #include "sys/threads.h"
 
+#include "common/variant.h"
 #include "sys/win32_internal.h"
 
 #include <windows.h>
@@ -56,13 +57,22 @@ unsigned __stdcall RunThread(void* parameter) {
     return 0;
 }
 
+// _beginthreadex, not CreateThread: the C runtime sets itself up for each
+// thread it starts. A build for fault injection has the system refuse some.
+HANDLE StartThread(ThreadWork& job) {
+    if (job.index > variant::ThreadsBeforeRefusal()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunThread, &job, 0, nullptr));
+}
+
 } // namespace
 
 Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work) {
     // Every thread exists before any work starts: the roles wait for one
     // another, so one that had to run later on this thread, or not at all,
-    // would leave the others waiting for it for ever. _beginthreadex, not
-    // CreateThread: the C runtime sets itself up for each thread it starts.
+    // would leave the others waiting for it for ever.
     UniqueEvent go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!go) {
         return LastFailure("create an event for", "the worker threads");
@@ -73,13 +83,13 @@ Status RunInParallel(unsigned count, const std::function<void(unsigned)>& work) 
     std::vector<UniqueThread> threads;
     for (unsigned i = 1; i < count; ++i) {
         jobs[i] = ThreadWork{&work, i, go.Get(), &cancelled};
-        auto thread = _beginthreadex(nullptr, 0, RunThread, &jobs[i], 0, nullptr);
-        if (thread == 0) {
+        HANDLE thread = StartThread(jobs[i]);
+        if (thread == nullptr) {
             failure = LastFailure("start a thread for", "the run");
             cancelled = true;
             break;
         }
-        threads.emplace_back(reinterpret_cast<HANDLE>(thread));
+        threads.emplace_back(thread);
     }
     SetEvent(go.Get());
     if (!cancelled && count > 0) {

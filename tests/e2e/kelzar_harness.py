@@ -50,8 +50,10 @@ WINE_LOADER = LOADERS[ARCH]
 WINE_ARCH = PREFIX_KINDS[ARCH]
 PROGRAM_FILES = ("kelzar.exe", "zlib.dll")
 # kelzar-flip-byte.exe: a build that damages what it writes, for the tests
-# that prove the read-back catches it.
-HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe", "kelzar-flip-byte.exe")
+# that prove the read-back catches it; kelzar-refused-thread.exe: one that the
+# system refuses its second thread, for the tests that prove the run ends.
+HELPER_FILES = ("kzlaunch.exe", "kzhold.exe", "kzattr.exe", "kelzar-flip-byte.exe",
+                "kelzar-refused-thread.exe")
 
 # Wine takes its time zone from TZ. Three hours east of UTC, without daylight
 # saving, so a UTC/local mix-up moves every date by three hours.

@@ -108,6 +108,31 @@ def test_a_fault_between_program_and_disk_is_caught(kelzar, drive, tmp_path, mod
     assert "kelzar: cannot verify" in said, said[-2000:]
 
 
+@pytest.mark.parametrize("mode", ["0", "1"], ids=["flat", "update"])
+def test_a_refused_thread_ends_the_run(kelzar, drive, tmp_path, figures, mode):
+    # A build that the system refuses its second thread, with the first
+    # already started and waiting for the others: the run must stop that one
+    # and end, not wait for ever, and change nothing. Wine refuses nothing
+    # here; the build stands in for a system short of memory.
+    faulty = kelzar.wine.bin_dir / "kelzar-refused-thread.exe"
+    assert faulty.exists()
+    archive = drive.path(r"d:\arch\old.zip")
+    archive.parent.mkdir()
+    peer_archive(tmp_path, archive)
+    before = archive.read_bytes()
+    drive.write(r"d:\new\add.txt", mixed_content(9, 5_000))
+    started = time.monotonic()
+    line = f"kelzar-refused-thread.exe d:\\arch\\old.zip d:\\new\\*.txt {mode}"
+    assert kelzar.run_line(line, unix_env=DEBUG) == 1
+    took = time.monotonic() - started
+    figures(f"refused a thread ({mode}): exit 1 after {took:.1f} s")
+    assert took < 30, f"the run took {took:.1f} s to give up"
+    assert archive.read_bytes() == before
+    assert leftovers(drive.root) == []
+    said = kelzar.runs[-1].stderr
+    assert "kelzar: cannot start a thread for the run" in said, said[-2000:]
+
+
 @pytest.mark.parametrize("hold_s, code", [(2.0, 0), (9.0, 1)], ids=["brief", "outlasting"])
 def test_another_program_holding_the_archive(kelzar, drive, tmp_path, figures, hold_s, code):
     archive = drive.path(r"d:\arch\old.zip")

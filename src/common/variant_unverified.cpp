@@ -1,6 +1,6 @@
 // A build for the benchmarks only: archives are not read back, so that the
 // cost of reading them back can be measured against it. Never shipped.
-#include "archive/variant.h"
+#include "common/variant.h"
 
 namespace kelzar::variant {
 
@@ -13,5 +13,9 @@ bool AltersArchiveWrites() {
 }
 
 void AlterArchiveWrite(std::uint64_t, unsigned char*, std::size_t) {}
+
+unsigned ThreadsBeforeRefusal() {
+    return kNoThreadLimit;
+}
 
 } // namespace kelzar::variant

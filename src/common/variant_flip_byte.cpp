@@ -1,7 +1,7 @@
 // A build for fault injection: one bit of every archive it writes is wrong,
 // as a fault in the file layer, in minizip or on the disk would make it. The
 // read-back must catch it, so that this build never replaces an archive.
-#include "archive/variant.h"
+#include "common/variant.h"
 
 namespace kelzar::variant {
 
@@ -22,6 +22,10 @@ void AlterArchiveWrite(std::uint64_t offset, unsigned char* data, std::size_t si
     if (offset <= kFlippedOffset && kFlippedOffset < offset + size) {
         data[kFlippedOffset - offset] ^= 0x10;
     }
+}
+
+unsigned ThreadsBeforeRefusal() {
+    return kNoThreadLimit;
 }
 
 } // namespace kelzar::variant

@@ -19,4 +19,10 @@ bool AltersArchiveWrites();
 // when AltersArchiveWrites().
 void AlterArchiveWrite(std::uint64_t offset, unsigned char* data, std::size_t size);
 
+// How many threads a parallel run may start besides its own before the
+// system is taken to refuse the next one (kNoThreadLimit: as many as it
+// asks for).
+constexpr unsigned kNoThreadLimit = ~0u;
+unsigned ThreadsBeforeRefusal();
+
 } // namespace kelzar::variant
