@@ -23,7 +23,7 @@ class Walk {
   public:
     Walk(const std::string& namePattern, FileList& list,
          const std::function<void(const CollectedFile&)>& found)
-        : namePattern_(namePattern), list_(list), found_(found),
+        : filter_(namePattern), list_(list), found_(found),
           matchesAll_(namePattern == "*" || namePattern == "*.*") {}
 
     void Visit(const std::string& folder) {
@@ -52,7 +52,7 @@ class Walk {
             AddFiles(folder, listing);
             VisitSubfolders(folder, listing);
         } else {
-            sys::Listing files = ListMatchingEntries(folder, namePattern_);
+            sys::Listing files = filter_.ListIn(folder);
             NoteGap(files);
             AddFiles(folder, files);
             sys::Listing all = sys::ListEntries(folder + "*");
@@ -114,7 +114,7 @@ class Walk {
         }
     }
 
-    const std::string& namePattern_;
+    const NameFilter filter_;
     FileList& list_;
     const std::function<void(const CollectedFile&)>& found_;
     const bool matchesAll_;
@@ -123,16 +123,22 @@ class Walk {
 
 } // namespace
 
-sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern) {
-    sys::Listing listing = sys::ListEntries(folder + namePattern);
-    if (!HasWildcards(namePattern)) {
-        return listing;
+NameFilter::NameFilter(std::string namePattern)
+    : pattern_(std::move(namePattern)), wildcards_(HasWildcards(pattern_)),
+      upperPattern_(wildcards_ ? sys::UpperCase(pattern_) : std::string()) {}
+
+sys::Listing NameFilter::ListIn(const std::string& folder) const {
+    sys::Listing listing = sys::ListEntries(folder + pattern_);
+    if (wildcards_) {
+        std::erase_if(listing.entries, [&](const sys::DirEntry& entry) {
+            return !MatchesWildcard(upperPattern_, sys::UpperCase(entry.name));
+        });
     }
-    const std::string pattern = sys::UpperCase(namePattern);
-    std::erase_if(listing.entries, [&](const sys::DirEntry& entry) {
-        return !MatchesWildcard(pattern, sys::UpperCase(entry.name));
-    });
     return listing;
+}
+
+sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern) {
+    return NameFilter(namePattern).ListIn(folder);
 }
 
 std::string BuildFileRecord(const std::string& folder, const std::string& name, std::uint64_t size,

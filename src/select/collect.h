@@ -37,10 +37,23 @@ struct FileList {
     std::string Record(std::size_t i) const;
 };
 
-// What the listing of folder + namePattern yields, less the names that the
+// What the listing of folder + pattern yields, less the names that the
 // system matched only through their 8.3 alias: each name that is kept
 // matches the pattern by its long name. A pattern without wildcards names
-// one file, as opening it would: that is taken as the system found it.
+// one file, as opening it would: that is taken as the system found it. The
+// pattern is upper-cased once, for all the folders it lists.
+class NameFilter {
+  public:
+    explicit NameFilter(std::string namePattern);
+    sys::Listing ListIn(const std::string& folder) const;
+
+  private:
+    std::string pattern_;
+    bool wildcards_;
+    std::string upperPattern_; // when it has wildcards
+};
+
+// The same for one folder.
 sys::Listing ListMatchingEntries(const std::string& folder, const std::string& namePattern);
 
 // The listing record of one file.
