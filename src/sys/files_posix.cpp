@@ -270,8 +270,12 @@ Status RandomAccessFile::Write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         ssize_t written = write(Fd(handle_.Get()), bytes, size);
-        if (written <= 0) {
+        if (written < 0) {
             return Remember(Errno("write", path_));
+        }
+        // Nothing written and no error: errno holds whatever came before.
+        if (written == 0) {
+            return Remember(Failure{EIO, "write", path_});
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
@@ -333,8 +337,14 @@ Result<NewFile> CreateUniqueFile(const std::string& prefix, const std::string& s
             prefix + std::to_string(getpid()) + "-" + std::to_string(serial++) + suffix;
         int fd = OpenTracked(Posix(name), O_RDWR | O_CREAT | O_EXCL, 0644);
         if (fd >= 0) {
-            SetAttributes(name, attributes);
-            return NewFile{name, RandomAccessFile(UniqueFile(ToHandle(fd)), name)};
+            RandomAccessFile file(UniqueFile(ToHandle(fd)), name);
+            // A temporary that is not what it was asked to be is no temporary.
+            if (Status set = SetAttributes(name, attributes); !set) {
+                file.Close();
+                unlink(Posix(name).c_str());
+                return set.Why();
+            }
+            return NewFile{name, std::move(file)};
         }
         if (errno != EEXIST) {
             return Errno("create", name);
@@ -430,14 +440,20 @@ Result<LockFile> LockFile::Acquire(const std::string& path, unsigned timeoutMs) 
     for (unsigned waited = 0;; waited += 50) {
         int fd = OpenTracked(posixPath, O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd >= 0) {
-            flock(fd, LOCK_EX | LOCK_NB); // a new file: nobody else holds it yet
+            // A new file: nobody else holds it yet. Unlocked, it would be
+            // taken for an orphan by the next run.
+            UniqueFile owned(ToHandle(fd));
+            struct stat status {};
+            if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &status) != 0) {
+                Failure failure = Errno("lock", path);
+                unlink(posixPath.c_str());
+                return failure;
+            }
             {
                 std::lock_guard lock(Get().mutex);
                 Get().deleteOnClose.insert(fd);
             }
-            struct stat status {};
-            fstat(fd, &status);
-            LockFile file{UniqueFile(ToHandle(fd))};
+            LockFile file{std::move(owned)};
             file.id_ = IdOf(status);
             return file;
         }
