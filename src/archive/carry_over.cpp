@@ -21,10 +21,13 @@ struct SourceEntry {
     std::string name;
 };
 
-// Buffers reused from entry to entry: archives hold many small entries.
+// Buffers reused from entry to entry: archives hold many small entries. The
+// deflater too: its state is a few hundred KiB, which the heap hands out as
+// fresh pages each time it is made anew.
 struct Buffers {
     std::vector<char> name = std::vector<char>(0x10000);
     std::vector<unsigned char> data = std::vector<unsigned char>(kCopyBuffer);
+    Deflater deflater;
 };
 
 // Names are at most 65,535 bytes; a buffer that holds any of them (and the
@@ -115,10 +118,10 @@ bool CopyRaw(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEn
 }
 
 bool Recompress(unzFile source, ZipWriter& writer, Buffers& buffers, const SourceEntry& entry) {
-    if (unzOpenCurrentFile(source) != UNZ_OK) {
+    Deflater& deflater = buffers.deflater;
+    if (!deflater.Reset() || unzOpenCurrentFile(source) != UNZ_OK) {
         return false;
     }
-    Deflater deflater;
     auto sink = [&](const unsigned char* data, std::size_t size) {
         return writer.WriteEntryData(data, size);
     };
