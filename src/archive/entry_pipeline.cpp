@@ -29,6 +29,11 @@ constexpr std::size_t kMaxJobsPlanned = 4096;
 // and the file stays open until its entry is written.
 constexpr std::size_t kMaxFilesAhead = 256;
 
+// The buffers of pieces written go back to the workers, up to this much
+// room in all: memory the heap would otherwise hand out as fresh pages for
+// every piece (and, for a large block, take back from the process).
+constexpr std::size_t kMaxSpareBytes = 16u << 20;
+
 // A file as the feed emitted it, opened by the feed so that its size is the
 // one the open file has (and the blocks it is cut into fit it); every block
 // of it reads through the same handle, so all of them see the same file. It
@@ -143,6 +148,7 @@ class Pipeline {
             if (!consume(*piece)) {
                 break;
             }
+            GiveBack(std::move(piece->deflated));
         }
         sys::MutexLock lock(mutex_);
         stopped_ = true;
@@ -173,6 +179,37 @@ class Pipeline {
             sys::MutexLock lock(mutex_);
             ReadyAt(seq) = std::move(piece);
             changed_.WakeAll();
+        }
+    }
+
+    // A buffer for a piece's deflated bytes: the smallest spare one with
+    // room for `wanted`, else the roomiest spare, else a new one.
+    std::vector<unsigned char> TakeSpare(std::size_t wanted) {
+        sys::MutexLock lock(mutex_);
+        if (spare_.empty()) {
+            return {};
+        }
+        auto taken = spare_.begin();
+        for (auto at = spare_.begin(); at != spare_.end(); ++at) {
+            const bool fits = at->capacity() >= wanted;
+            const bool takenFits = taken->capacity() >= wanted;
+            if (fits ? !takenFits || at->capacity() < taken->capacity()
+                     : !takenFits && at->capacity() > taken->capacity()) {
+                taken = at;
+            }
+        }
+        std::vector<unsigned char> buffer = std::move(*taken);
+        spare_.erase(taken);
+        spareBytes_ -= buffer.capacity();
+        return buffer;
+    }
+
+    void GiveBack(std::vector<unsigned char> buffer) {
+        buffer.clear();
+        sys::MutexLock lock(mutex_);
+        if (buffer.capacity() > 0 && spareBytes_ + buffer.capacity() <= kMaxSpareBytes) {
+            spareBytes_ += buffer.capacity();
+            spare_.push_back(std::move(buffer));
         }
     }
 
@@ -248,7 +285,12 @@ class Pipeline {
             }
         }
         const unsigned char* content = buffer.data() + before;
-        piece.deflated.reserve(static_cast<std::size_t>(job.length / 2 + 64));
+        // Room for the worst case, so that the buffer never grows (and is
+        // copied) while it is filled.
+        const auto wanted =
+            static_cast<std::size_t>(deflateBound(nullptr, static_cast<uLong>(job.length)));
+        piece.deflated = TakeSpare(wanted);
+        piece.deflated.reserve(wanted);
         auto sink = [&](const unsigned char* data, std::size_t size) {
             piece.deflated.insert(piece.deflated.end(), data, data + size);
             return true;
@@ -288,8 +330,10 @@ class Pipeline {
     std::size_t next_ = 0;      // the next job a worker takes
     std::size_t consumed_ = 0;  // the pieces the writer has taken
     std::uint64_t bytesAhead_ = 0;
-    bool planned_ = false; // the feed has emitted every file
-    bool stopped_ = false; // the writer wants no more
+    std::vector<std::vector<unsigned char>> spare_; // written pieces' buffers
+    std::size_t spareBytes_ = 0;                    // their room in all
+    bool planned_ = false;                          // the feed has emitted every file
+    bool stopped_ = false;                          // the writer wants no more
 };
 
 } // namespace
