@@ -10,14 +10,16 @@ runs), then times, alternately, after one warm-up round:
   the same files (what Wine itself costs any program);
 and, for adding one small file to a 138 MB archive of 13,000 entries,
 kelzar.exe against zip, zip -T (which also tests the result, as every Kelzar
-run does) and a plain copy of the archive. It first measures the machine's
+run does) and a plain copy of the archive; and, for scale, one Kelzar run over
+a tree of a million tiny files (--many), for the memory that grows with
+their number. It first measures the machine's
 facts that change the figures (cores, whether 32-bit programs run, the cost
 of a page fault and of a pipe round trip). It prints medians, MB/s, sizes,
 peak memory, minor page faults and Kelzar's ratios, checks the goals, and
 writes docs/benchmarks.md and docs/benchmarks.png (for the x64 build,
 docs/benchmarks-x64.md and .png).
 
-Usage: bench/bench.py [--runs N] [--quick]    (make bench; needs make build)
+Usage: bench/bench.py [--runs N] [--quick] [--many N]    (make bench; needs make build)
 """
 
 import argparse
@@ -296,10 +298,21 @@ def start_wine(env: dict) -> None:
             subprocess.run([WINE_LOADER, "wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
 
 
+def make_tiny(dest: Path, count: int) -> None:
+    """`count` files of a few bytes each, a thousand to a folder."""
+    for i in range(count):
+        folder = dest / f"d{i // 1000:04d}"
+        if i % 1000 == 0:
+            folder.mkdir(parents=True)
+        (folder / f"f{i:07d}.txt").write_bytes(b"%d\r\n" % i)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="small corpora only, 3 runs")
+    parser.add_argument("--many", type=int, default=1_000_000,
+                        help="tiny files in the scale case (0: no scale case)")
     args = parser.parse_args()
     runs = 3 if args.quick else args.runs
     programs = ("kelzar.exe", "kelzar-unverified.exe", "zlib.dll")
@@ -336,11 +349,13 @@ def main() -> None:
         sets[name] = (files, size, timings)
         show_set(name, files, size, timings)
 
-    update = None
+    update = many = None
     if not args.quick:
         update = measure_update(corpus("update", make_update_archive), kelzar, runs, env, out_dir)
-    goals = check_goals(sets, update)
-    write_report(sets, update, goals, runs)
+        if args.many > 0:
+            many = measure_many(args.many, kelzar, env, out_dir)
+    goals = check_goals(sets, update, many)
+    write_report(sets, update, many, goals, runs)
     subprocess.run(["wineserver", "-k"], env=env, check=False)
 
 
@@ -369,21 +384,45 @@ def measure_update(folder: Path, kelzar: Path, runs: int, env: dict, out_dir: Pa
         "zip -T": ["zip", "-q", "-T", str(copy), "small.txt"],
         "cp": ["cp", str(base), str(out_dir / "copied.zip")],
     }
-    times = {name: [] for name in tools}
+    timings = {name: Timing() for name in tools}
     for round_ in range(runs + 1):
         for name, command in tools.items():
             shutil.copyfile(base, copy)
-            seconds, _, _, _ = run_once(Tool(name, command, new), out_dir / "unused", env)
+            seconds, peak, _, cpu, faults = run_once(
+                Tool(name, command, new, wine=command[0] == WINE_LOADER), out_dir / "unused", env)
             if name != "cp":
                 with zipfile.ZipFile(copy) as zf:
                     assert len(zf.infolist()) == entries + 1, f"{name} did not add the file"
             if round_ > 0:
-                times[name].append(seconds)
-    medians = {name: statistics.median(values) for name, values in times.items()}
+                timing = timings[name]
+                timing.seconds.append(seconds)
+                timing.peak_kb.append(peak)
+                timing.faults.append(faults)
+                timing.cpu.append(cpu)
     UPDATE_SHAPE.update(megabytes=base.stat().st_size / MB, entries=entries)
-    print(f"update ({base.stat().st_size / MB:.0f} MB, {entries} entries): " +
-          "  ".join(f"{n} {s:.3f} s" for n, s in medians.items()), flush=True)
-    return medians
+    print(f"update ({base.stat().st_size / MB:.0f} MB, {entries} entries):", flush=True)
+    for name, t in timings.items():
+        print(f"  {name:<10} {t.median:8.3f} s  {max(t.peak_kb) / 1024:6.1f} MiB  "
+              f"{statistics.median(t.faults):9,.0f} faults  {statistics.median(t.cpu):6.2f} s cpu",
+              flush=True)
+    return timings
+
+
+def measure_many(count: int, kelzar: Path, env: dict, out_dir: Path) -> dict:
+    """One run of Kelzar over a tree of `count` tiny files: the memory that
+    grows with the number of files (a benchmark of scale, not of speed)."""
+    folder = corpus(f"many-{count}", lambda p: make_tiny(p, count))
+    tool = Tool("kelzar", [WINE_LOADER, str(kelzar), "{win_out},*.*,1"], folder, wine=True)
+    print(f"many: {count:,} tiny files; one run...", flush=True)
+    seconds, peak, size, cpu, faults = run_once(tool, out_dir / "many.out", env)
+    with zipfile.ZipFile(out_dir / "many.out") as zf:
+        stored = len(zf.infolist())
+    assert stored == count, f"kelzar stored {stored} of {count} files"
+    result = {"files": count, "seconds": seconds, "peak_mib": peak / 1024, "faults": faults,
+              "cpu": cpu, "bytes_per_file": peak * 1024 / count}
+    print(f"  kelzar {seconds:.1f} s  {peak / 1024:.1f} MiB peak  {faults:,} faults  "
+          f"{result['bytes_per_file']:.0f} bytes per file", flush=True)
+    return result
 
 
 def best_peer(timings) -> tuple[str, float]:
@@ -392,55 +431,74 @@ def best_peer(timings) -> tuple[str, float]:
     return name, peers[name]
 
 
-def check_goals(sets, update) -> list[tuple[str, str, bool]]:
+def single_process_peer(timings) -> tuple[str, float]:
+    peers = {n: t.median for n, t in timings.items() if n in ("zip -6", "bsdtar")}
+    name = min(peers, key=peers.get)
+    return name, peers[name]
+
+
+def check_goals(sets, update, many) -> list[tuple[str, str, bool]]:
     goals = []
     if "big" in sets:
         _, _, t = sets["big"]
         share = t["pigz -p2"].median / t["kelzar"].median
         peer, peer_time = best_peer(t)
-        goals.append(("big file: at least 90% of the two-core zlib limit",
+        goals.append(("big file: at least 90% of pigz -p2",
                       f"{share:.0%} of pigz -p2; {peer_time / t['kelzar'].median:.2f}x {peer}",
                       share >= 0.9))
+    cores = os.cpu_count() or 1
     for name in ("mixed", "small 1,000", "small 100,000"):
         if name not in sets:
             continue
         _, _, t = sets[name]
-        floor = max(t["pigz -p2"].median, t["walker"].median)
-        ratio = t["kelzar"].median / floor
-        peer, peer_time = best_peer(t)
+        kelzar = t["kelzar"].median
+        peer, peer_time = single_process_peer(t)
         # Deflating and Wine's work per file both take processor time: on
-        # two cores they can overlap with each other only as far as their
-        # sum allows.
-        cores = os.cpu_count() or 1
-        shared = (statistics.median(t["walker"].cpu) + statistics.median(t["pigz -p1"].cpu)) / cores
-        goals.append((f"{name}: within 1.15x of max(2-core deflate, Wine's own cost)",
-                      f"{ratio:.2f}x of {floor:.2f} s; {t['kelzar'].median / shared:.2f}x of the "
-                      f"{shared:.2f} s the cores need for both; "
-                      f"{peer_time / t['kelzar'].median:.2f}x {peer}",
-                      ratio <= 1.15))
+        # these cores they overlap only as far as their sum allows. Where
+        # that floor is itself slower than the peers, it is the measure.
+        floor = (statistics.median(t["walker"].cpu) + statistics.median(t["pigz -p1"].cpu)) / cores
+        if floor > peer_time / 1.2:
+            goals.append((f"{name}: within 1.15x of the {cores}-core floor (Wine's walk + "
+                          "pigz -p1), which is slower than the peers",
+                          f"{kelzar / floor:.2f}x of {floor:.2f} s; {peer_time / kelzar:.2f}x {peer}",
+                          kelzar <= 1.15 * floor))
+        else:
+            goals.append((f"{name}: at least 1.2x the best single-process peer",
+                          f"{peer_time / kelzar:.2f}x {peer}; floor {floor:.2f} s",
+                          peer_time >= 1.2 * kelzar))
     for name, (_, _, t) in sets.items():
         cost = t["kelzar"].median - t["unverified"].median
-        goals.append((f"{name}: what the read-back costs", f"{cost:+.2f} s "
-                      f"({t['kelzar'].median / t['unverified'].median - 1:+.0%})", True))
+        cpu = statistics.median(t["kelzar"].cpu) - statistics.median(t["unverified"].cpu)
+        goals.append((f"{name}: what the read-back costs", f"{cost:+.2f} s wall, "
+                      f"{cpu:+.2f} s processor ({t['kelzar'].median / t['unverified'].median - 1:+.0%})",
+                      True))
     if update:
+        k, z, zt = (update[n].median for n in ("kelzar", "zip", "zip -T"))
+        cpu = statistics.median(update["kelzar"].cpu) - statistics.median(update["unverified"].cpu)
         goals.append(("update: what the read-back costs",
-                      f"{update['kelzar'] - update['unverified']:+.3f} s", True))
-        goals.append(("update: no slower than zip -T",
-                      f"{update['kelzar']:.3f} s vs {update['zip -T']:.3f} s",
-                      update["kelzar"] <= update["zip -T"]))
-        goals.append(("update: within 3x of zip",
-                      f"{update['kelzar'] / update['zip']:.1f}x", update["kelzar"] <= 3 * update["zip"]))
+                      f"{k - update['unverified'].median:+.3f} s wall, {cpu:+.2f} s processor", True))
+        goals.append(("update: within 0.5x of zip -T",
+                      f"{k / max(zt, 1e-3):.2f}x ({k:.3f} s vs {zt:.3f} s)", k <= 0.5 * zt))
+        goals.append(("update: within 3x of zip", f"{k / max(z, 1e-3):.1f}x ({z:.3f} s)",
+                      k <= 3 * z))
     for name, (_, _, t) in sets.items():
         ratio = t["kelzar"].size / t["zip -6"].size
-        goals.append((f"{name}: archive no larger than Info-ZIP's (+0.5%)", f"{ratio - 1:+.2%}",
+        goals.append((f"{name}: archive within 0.5% of Info-ZIP's", f"{ratio - 1:+.2%}",
                       ratio <= 1.005))
-    peak = max(max(t["kelzar"].peak_kb) for _, _, t in sets.values()) / 1024
-    goals.append(("peak memory below 64 MiB", f"{peak:.0f} MiB", peak < 64))
+    peak = max((max(t["kelzar"].peak_kb) for _, _, t in sets.values()), default=0) / 1024
+    goals.append(("peak memory below 64 MiB on every corpus", f"{peak:.0f} MiB", peak < 64))
+    if many:
+        goals.append((f"peak memory below 64 MiB at {many['files']:,} files",
+                      f"{many['peak_mib']:.0f} MiB ({many['bytes_per_file']:.0f} bytes per file)",
+                      many["peak_mib"] < 64))
     # Memory touched once: fresh pages no more than 1.2 times the peak's.
     page_kb = os.sysconf("SC_PAGE_SIZE") / 1024
-    for name, (_, _, t) in sets.items():
-        pages = max(t["kelzar"].peak_kb) / page_kb
-        faults = statistics.median(t["kelzar"].faults)
+    measured = [(name, t["kelzar"]) for name, (_, _, t) in sets.items()]
+    if update:
+        measured.append(("update", update["kelzar"]))
+    for name, t in measured:
+        pages = max(t.peak_kb) / page_kb
+        faults = statistics.median(t.faults)
         goals.append((f"{name}: minor faults within 1.2x of peak memory in pages",
                       f"{faults:,.0f} faults, {pages:,.0f} pages ({faults / pages:.2f}x)",
                       faults <= 1.2 * pages))
@@ -492,7 +550,7 @@ def machine_facts() -> dict[str, str]:
             "a pipe round trip between two processes": f"{trip_us:.1f} us"}
 
 
-def write_report(sets, update, goals, runs) -> None:
+def write_report(sets, update, many, goals, runs) -> None:
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                 if line.startswith("model name")), "unknown")
     lines = ["# Benchmarks", "",
@@ -522,9 +580,17 @@ def write_report(sets, update, goals, runs) -> None:
     if update:
         lines += [f"## Adding one small file to a {UPDATE_SHAPE['megabytes']:.0f} MB archive of "
                   f"{UPDATE_SHAPE['entries']:,} entries", "",
-                  "| tool | time |", "|---|---|"]
-        lines += [f"| {name} | {seconds:.3f} s |" for name, seconds in update.items()]
+                  "| tool | time | peak memory | minor faults | processor time |",
+                  "|---|---|---|---|---|"]
+        lines += [f"| {name} | {t.median:.3f} s | {max(t.peak_kb) / 1024:.0f} MiB | "
+                  f"{statistics.median(t.faults):,.0f} | {statistics.median(t.cpu):.2f} s |"
+                  for name, t in update.items()]
         lines.append("")
+    if many:
+        lines += [f"## Scale: {many['files']:,} tiny files, Kelzar alone, one run", "",
+                  f"{many['seconds']:.1f} s, {many['peak_mib']:.0f} MiB peak "
+                  f"({many['bytes_per_file']:.0f} bytes per file), {many['faults']:,} minor faults, "
+                  f"{many['cpu']:.1f} s processor time.", ""]
     lines += ["## Goals", "", "| goal | measured | met |", "|---|---|---|"]
     lines += [f"| {what} | {got} | {'yes' if met else 'no'} |" for what, got, met in goals]
     lines += ["", f"![MB/s by corpus and tool]({REPORT}.png)", ""]
