@@ -1,9 +1,9 @@
 #include "archive/archive_target.h"
 
-#include "common/variant.h"
 #include "archive/verify.h"
 #include "archive/zip_files.h"
 #include "common/text.h"
+#include "common/variant.h"
 #include "select/path.h"
 #include "sys/files.h"
 #include "sys/process.h"
@@ -172,7 +172,19 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
         reached_ = std::make_unique<ReachedBytes>(temporary_->file, reach_);
         check_ = std::make_unique<TrailingCheck>(*reached_);
     }
-    writer_ = std::make_unique<ZipWriter>(CreateZipArchive(temporary_->file, &reach_));
+    // The central directory waits in a file of its own, not in memory.
+    Result<sys::NewFile> spool =
+        sys::CreateUniqueFile(bookkeepingPrefix_ + "-", kTemporarySuffix, sys::kAttributeHidden);
+    if (!spool) {
+        Fail(spool.Why());
+        return nullptr;
+    }
+    spool_ = std::move(*spool);
+    if (auto id = spool_->file.Id()) {
+        ownFiles_.push_back(*id);
+    }
+    spooled_ = std::make_unique<SpooledArchive>(temporary_->file, &reach_, spool_->file);
+    writer_ = std::make_unique<ZipWriter>(spooled_->Create(), spooled_.get());
     if (!writer_->IsOpen()) {
         Fail(temporary_->file.FirstFailure().value_or(
             Failure{0, "start an archive in", temporary_->name}));
@@ -243,8 +255,8 @@ bool ArchiveTarget::Commit() {
         return false;
     }
     if (!writer_->Close()) {
-        return Fail(temporary_->file.FirstFailure().value_or(
-            Failure{0, "finish the archive in", temporary_->name}));
+        return Fail(temporary_->file.FirstFailure().value_or(spool_->file.FirstFailure().value_or(
+            Failure{0, "finish the archive in", temporary_->name})));
     }
     if (!Verify()) {
         return false;
@@ -252,6 +264,7 @@ bool ArchiveTarget::Commit() {
     writer_.reset();
     check_.reset();
     reached_.reset();
+    DropSpool();
     // The temporary was made hidden so that no other run archives it; the new
     // archive takes what the old one had of its own.
     sys::RandomAccessFile& file = temporary_->file;
@@ -278,10 +291,20 @@ bool ArchiveTarget::Commit() {
     return done || Fail(done.Why());
 }
 
+void ArchiveTarget::DropSpool() {
+    spooled_.reset();
+    if (spool_) {
+        spool_->file.Close();
+        sys::RemoveFile(spool_->name);
+        spool_.reset();
+    }
+}
+
 void ArchiveTarget::DropTemporary() {
-    writer_.reset(); // before the file it writes into is closed
+    writer_.reset(); // before the files it writes into are closed
     check_.reset();
     reached_.reset();
+    DropSpool();
     if (temporary_) {
         temporary_->file.Close();
         sys::RemoveFile(temporary_->name);

@@ -72,6 +72,7 @@ class ArchiveTarget {
     ArchiveTarget(std::string path, std::string canonicalName, std::string bookkeepingPrefix,
                   sys::LockFile lock, RunReport& report);
     void DropTemporary();
+    void DropSpool();
     void RemoveStaleTemporaries();
     bool Fail(const Failure& failure);
     bool Verify();
@@ -93,6 +94,10 @@ class ArchiveTarget {
     WrittenReach reach_;
     std::unique_ptr<ByteSource> reached_; // the temporary, as far as written
     std::unique_ptr<TrailingCheck> check_;
+    // The central directory of the archive being written, until it is put
+    // after the last entry.
+    std::optional<sys::NewFile> spool_;
+    std::unique_ptr<SpooledArchive> spooled_;
     std::unique_ptr<ZipWriter> writer_;
 };
 

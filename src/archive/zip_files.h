@@ -5,10 +5,14 @@
 // creation to the flush that puts the archive on disk.
 #pragma once
 
+#include "archive/zip_writer.h"
 #include "sys/files.h"
 
 #include <unzip.h>
 #include <zip.h>
+
+#include <cstdint>
+#include <vector>
 
 namespace kelzar {
 
@@ -19,10 +23,40 @@ struct WrittenReach {
     std::uint64_t bytes = 0;
 };
 
-// A new archive written into `file`, which must be empty and outlive the
-// archive; closing the archive leaves the file open. `reach`, when given,
-// follows the writes.
-zipFile CreateZipArchive(sys::RandomAccessFile& file, WrittenReach* reach = nullptr);
+// What minizip is given for the "file name" of an archive it writes; it
+// must outlive the archive. Bytes written at or past `divertFrom` do not go
+// into the file but to `diverted`.
+struct ArchiveFile {
+    sys::RandomAccessFile* file = nullptr;
+    WrittenReach* reach = nullptr; // when given, follows the writes
+    std::uint64_t divertFrom = UINT64_MAX;
+    std::vector<unsigned char>* diverted = nullptr;
+};
+
+// A new archive written into `file`, which must be empty, with its central
+// directory kept in `spool` (empty, read and written) until the end. Both
+// must outlive it; closing the archive leaves them open.
+class SpooledArchive : public DirectorySpool {
+  public:
+    SpooledArchive(sys::RandomAccessFile& file, WrittenReach* reach, sys::RandomAccessFile& spool)
+        : archive_{&file, reach}, spool_(spool) {}
+    SpooledArchive(const SpooledArchive&) = delete;
+    SpooledArchive& operator=(const SpooledArchive&) = delete;
+
+    // The archive's first run of entries.
+    zipFile Create();
+
+    bool CloseDiverted(zipFile archive, std::uint64_t offset,
+                       std::vector<unsigned char>& diverted) override;
+    zipFile Continue() override;
+    bool Keep(const unsigned char* data, std::size_t size) override;
+    bool WriteKept(std::uint64_t offset, const std::vector<unsigned char>& tail) override;
+
+  private:
+    ArchiveFile archive_;
+    sys::RandomAccessFile& spool_;
+    std::uint64_t kept_ = 0;
+};
 
 // The archive `file` holds; `file` must outlive it.
 unzFile OpenZipArchive(sys::RandomAccessFile& file);
