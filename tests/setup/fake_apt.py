@@ -13,8 +13,9 @@ Scenario keys (all optional):
   unavailable       packages that cannot be installed whatever the pin
   installed         packages dpkg-query reports as installed; "all" for all
   foreign_archs     what dpkg --print-foreign-architectures prints
-  sources           stanzas `apt-cache showsrc zlib` prints, each
-                    {"version", "tarball", "sha256"}
+  sources           stanzas `apt-cache showsrc PACKAGE` prints, each
+                    {"version", "tarball", "sha256"} and "package" (by
+                    default zlib); only those of PACKAGE are printed
   downloads         version -> path of the file `apt-get source` downloads
                     for it (a version missing here fails as a 404 would)
 """
@@ -80,26 +81,33 @@ def apt_get_install(args: list[str]) -> int:
     return 0
 
 
+def stanzas(package: str) -> list[dict]:
+    return [s for s in SCENARIO.get("sources", []) if s.get("package", "zlib") == package]
+
+
 def apt_get_source(args: list[str]) -> int:
-    wanted = [a.split("=", 1)[1] for a in args if a.startswith("zlib=")]
+    wanted = [a.split("=", 1) for a in args if "=" in a and not a.startswith("-")]
     log(tool="apt-get", verb="source", args=args)
-    source = SCENARIO.get("downloads", {}).get(wanted[0]) if wanted else None
-    if source is None:
+    package, version = wanted[0] if wanted else ("", "")
+    source = SCENARIO.get("downloads", {}).get(version)
+    listed = [s["tarball"] for s in stanzas(package) if s["version"] == version]
+    if source is None or not listed:
         print("E: Failed to fetch ... 404  Not Found", file=sys.stderr)
         return 100
-    tarball = next(s["tarball"] for s in SCENARIO["sources"] if s["version"] == wanted[0])
+    tarball = listed[0]
     Path(tarball).write_bytes(Path(source).read_bytes())
     return 0
 
 
 def apt_cache(args: list[str]) -> int:
     log(tool="apt-cache", args=args)
-    for s in SCENARIO.get("sources", []):
-        print(f"Package: zlib\nVersion: {s['version']}\nFiles:\n"
+    package = args[-1]
+    for s in stanzas(package):
+        print(f"Package: {package}\nVersion: {s['version']}\nFiles:\n"
               f" 0123456789abcdef0123456789abcdef 1 {s['tarball']}\n"
-              f"Checksums-Sha256:\n {'0' * 64} 2637 zlib_{s['version']}.dsc\n"
+              f"Checksums-Sha256:\n {'0' * 64} 2637 {package}_{s['version']}.dsc\n"
               f" {s['sha256']} 1325737 {s['tarball']}\n"
-              f"Package-List:\n zlib1g deb libs required arch=any\n")
+              f"Package-List:\n {package}-dev deb libdevel optional arch=any\n")
     return 0
 
 
