@@ -13,5 +13,6 @@ endif()
 add_compile_options(
   "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
   "-ffile-prefix-map=${KELZAR_ZLIB_SOURCE_DIR}=zlib"
+  "-ffile-prefix-map=${KELZAR_LIBDEFLATE_SOURCE_DIR}=libdeflate"
   "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build"
   -Werror=date-time)
