@@ -3,6 +3,7 @@
 #include "archive/zip_bytes.h"
 #include "sys/threads.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -209,13 +210,30 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const WrittenE
     return central.localOffset + kLocalHeaderSize + nameLength + extraLength;
 }
 
-// Reads the entry's data from the archive into the check.
+// Makes `buffer` hold at least `size` bytes; it only grows, so that the
+// entries after a large one find it ready.
+void Reserve(std::vector<unsigned char>& buffer, std::size_t size) {
+    if (buffer.size() < size) {
+        buffer.resize(std::max(size, kPiece));
+    }
+}
+
+// Reads the entry's data from the archive into the check: in one read when
+// the check inflates them whole, else piece by piece.
 Status CheckData(const ByteSource& archive, std::uint64_t at, const WrittenEntry& entry,
                  EntryDataCheck& check, std::vector<unsigned char>& buffer) {
     if (Status begun = check.Begin(entry.name, entry.method, entry.uncompressedSize); !begun) {
         return begun;
     }
-    buffer.resize(kPiece);
+    if (check.TakesWhole(entry.compressedSize)) {
+        auto size = static_cast<std::size_t>(entry.compressedSize);
+        Reserve(buffer, size);
+        if (!archive.ReadAt(at, buffer.data(), size)) {
+            return Damaged("data of " + entry.name + " unreadable");
+        }
+        return check.TakeAll(buffer.data(), size, entry.crc);
+    }
+    Reserve(buffer, kPiece);
     for (std::uint64_t done = 0; done < entry.compressedSize;) {
         auto piece =
             static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
@@ -251,6 +269,10 @@ std::vector<std::size_t> SplitByData(const WrittenEntries& headers, unsigned par
 } // namespace
 
 Status WindowedSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+    if (size >= buffer_.size()) {
+        // Through the window it would only be copied once more.
+        return source_.ReadAt(offset, buffer, size);
+    }
     auto* out = static_cast<unsigned char*>(buffer);
     while (size > 0) {
         if (offset < start_ || offset >= start_ + length_) {
@@ -275,26 +297,160 @@ Status WindowedSource::ReadAt(std::uint64_t offset, void* buffer, std::size_t si
     return Status::Done();
 }
 
+// How the data of the entry begun are checked.
+enum class EntryMode {
+    Stored, // taken as they are
+    Whole,  // gathered, then inflated in one call
+    Pieces, // inflated piece by piece as they come
+};
+
 struct EntryDataCheck::State {
+    explicit State(std::size_t limit) : wholeLimit(limit), whole(libdeflate_alloc_decompressor()) {}
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+    ~State() { libdeflate_free_decompressor(whole); }
+
     z_stream stream{};
     bool ready = false;
+    const std::size_t wholeLimit;
+    libdeflate_decompressor* const whole; // none: every entry in pieces
     std::string name;
-    bool deflated = false;
+    EntryMode mode = EntryMode::Stored;
     bool ended = false;
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
+    // For entries inflated whole, kept from one entry to the next: the data
+    // as taken (unless given at once) and what they inflate to.
+    std::vector<unsigned char> gathered;
+    std::vector<unsigned char> wholeOut;
     unsigned char out[kPiece];
 
     Status Fail(const char* what) const { return Damaged("data of " + name + " " + what); }
 
     void Produced(const unsigned char* data, std::size_t length) {
-        crc = static_cast<std::uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+        crc = libdeflate_crc32(crc, data, length);
         produced += length;
     }
+
+    // More than deflate's stored blocks add to data of wholeLimit bytes: a
+    // sound stream gathered whole never comes near it.
+    std::uint64_t GatherLimit() const { return std::uint64_t{wholeLimit} + wholeLimit / 64 + 4096; }
+
+    Status Overrun() const {
+        return produced > size ? Fail("inflate to more than their size") : Status::Done();
+    }
+
+    Status StartPieces();
+    Status InflatePiece(const unsigned char* data, std::size_t length);
+    Status Inflate(const unsigned char* data, std::size_t length);
+    Status CheckEnd(std::uint32_t want) const;
+    Status Gather(const unsigned char* data, std::size_t length);
+    Status InflateWhole(const unsigned char* data, std::size_t length, std::uint32_t want);
+    Status Diagnose(const unsigned char* data, std::size_t length, std::uint32_t want);
 };
 
-EntryDataCheck::EntryDataCheck() : state_(std::make_unique<State>()) {
+Status EntryDataCheck::State::StartPieces() {
+    mode = EntryMode::Pieces;
+    if (!ready || inflateReset(&stream) != Z_OK) {
+        return Fail("cannot be inflated");
+    }
+    return Status::Done();
+}
+
+// At most kPiece bytes.
+Status EntryDataCheck::State::InflatePiece(const unsigned char* data, std::size_t length) {
+    stream.next_in = const_cast<unsigned char*>(data);
+    stream.avail_in = static_cast<uInt>(length);
+    while (stream.avail_in > 0 && !ended) {
+        stream.next_out = out;
+        stream.avail_out = sizeof out;
+        int result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END) {
+            return Fail("do not inflate");
+        }
+        Produced(out, sizeof out - stream.avail_out);
+        ended = result == Z_STREAM_END;
+    }
+    // Nothing may follow the end of the stream within the entry.
+    if (stream.avail_in != 0) {
+        return Fail("go on past the end of their stream");
+    }
+    return Overrun();
+}
+
+Status EntryDataCheck::State::Inflate(const unsigned char* data, std::size_t length) {
+    for (std::size_t done = 0; done < length;) {
+        std::size_t piece = std::min(length - done, kPiece);
+        if (Status inflated = InflatePiece(data + done, piece); !inflated) {
+            return inflated;
+        }
+        done += piece;
+    }
+    return Status::Done();
+}
+
+Status EntryDataCheck::State::CheckEnd(std::uint32_t want) const {
+    if (!ended || produced != size || crc != want) {
+        return Fail("fail their size or CRC");
+    }
+    return Status::Done();
+}
+
+Status EntryDataCheck::State::Gather(const unsigned char* data, std::size_t length) {
+    if (gathered.size() + length <= GatherLimit()) {
+        gathered.insert(gathered.end(), data, data + length);
+        return Status::Done();
+    }
+    // More than a sound stream of the entry's size holds: the rest is
+    // inflated as it comes, after what was gathered.
+    if (Status started = StartPieces(); !started) {
+        return started;
+    }
+    if (Status inflated = Inflate(gathered.data(), gathered.size()); !inflated) {
+        return inflated;
+    }
+    return Inflate(data, length);
+}
+
+Status EntryDataCheck::State::InflateWhole(const unsigned char* data, std::size_t length,
+                                           std::uint32_t want) {
+    const auto expected = static_cast<std::size_t>(size); // at most wholeLimit
+    if (wholeOut.size() < expected) {
+        // Grown in steps up to the limit, and never shrunk.
+        std::size_t grown = std::max({expected, 2 * wholeOut.size(), kPiece});
+        wholeOut.resize(std::max(expected, std::min(grown, wholeLimit)));
+    }
+    std::size_t in = 0;
+    std::size_t got = 0;
+    libdeflate_result result =
+        libdeflate_deflate_decompress_ex(whole, data, length, wholeOut.data(), expected, &in, &got);
+    // The stream must take up all of the data, nothing after its end.
+    if (result == LIBDEFLATE_SUCCESS && in == length && got == expected &&
+        libdeflate_crc32(0, wholeOut.data(), got) == want) {
+        return Status::Done();
+    }
+    return Diagnose(data, length, want);
+}
+
+// Data that failed the whole inflate are inflated again in pieces, for the
+// fault to be named as it is for larger entries (damage is rare; its cost
+// does not matter).
+Status EntryDataCheck::State::Diagnose(const unsigned char* data, std::size_t length,
+                                       std::uint32_t want) {
+    if (Status started = StartPieces(); !started) {
+        return started;
+    }
+    Status status = Inflate(data, length);
+    if (status) {
+        status = CheckEnd(want);
+    }
+    // Should zlib take what libdeflate refused, the data still fail.
+    return status ? Fail("do not inflate") : status;
+}
+
+EntryDataCheck::EntryDataCheck(std::size_t wholeLimit)
+    : state_(std::make_unique<State>(wholeLimit)) {
     state_->ready = inflateInit2(&state_->stream, -MAX_WBITS) == Z_OK;
 }
 
@@ -307,54 +463,65 @@ EntryDataCheck::~EntryDataCheck() {
 Status EntryDataCheck::Begin(const std::string& name, int method, std::uint64_t size) {
     State& s = *state_;
     s.name = name;
-    s.deflated = method == Z_DEFLATED;
-    s.ended = !s.deflated;
     s.size = size;
     s.crc = 0;
     s.produced = 0;
-    if (s.deflated && (!s.ready || inflateReset(&s.stream) != Z_OK)) {
-        return s.Fail("cannot be inflated");
+    s.gathered.clear();
+    s.ended = method != Z_DEFLATED;
+    if (s.ended) {
+        s.mode = EntryMode::Stored;
+        return Status::Done();
     }
-    return Status::Done();
+    if (s.whole != nullptr && size <= s.wholeLimit) {
+        s.mode = EntryMode::Whole;
+        return Status::Done();
+    }
+    return s.StartPieces();
+}
+
+bool EntryDataCheck::TakesWhole(std::uint64_t stored) const {
+    const State& s = *state_;
+    return s.mode == EntryMode::Whole && s.gathered.empty() && stored <= s.GatherLimit();
 }
 
 Status EntryDataCheck::Take(const unsigned char* data, std::size_t size) {
     State& s = *state_;
-    if (!s.deflated) {
+    switch (s.mode) {
+    case EntryMode::Stored:
         s.Produced(data, size);
-    } else {
-        s.stream.next_in = const_cast<unsigned char*>(data);
-        s.stream.avail_in = static_cast<uInt>(size);
-        while (s.stream.avail_in > 0 && !s.ended) {
-            s.stream.next_out = s.out;
-            s.stream.avail_out = sizeof s.out;
-            int result = inflate(&s.stream, Z_NO_FLUSH);
-            if (result != Z_OK && result != Z_STREAM_END) {
-                return s.Fail("do not inflate");
-            }
-            s.Produced(s.out, sizeof s.out - s.stream.avail_out);
-            s.ended = result == Z_STREAM_END;
-        }
-        // Nothing may follow the end of the stream within the entry.
-        if (s.stream.avail_in != 0) {
-            return s.Fail("go on past the end of their stream");
-        }
-    }
-    if (s.produced > s.size) {
-        return s.Fail("inflate to more than their size");
+        return s.Overrun();
+    case EntryMode::Whole:
+        return s.Gather(data, size);
+    case EntryMode::Pieces:
+        return s.Inflate(data, size);
     }
     return Status::Done();
 }
 
 Status EntryDataCheck::End(std::uint32_t crc) {
-    const State& s = *state_;
-    if (!s.ended || s.produced != s.size || s.crc != crc) {
-        return s.Fail("fail their size or CRC");
+    State& s = *state_;
+    if (s.mode == EntryMode::Whole) {
+        return s.InflateWhole(s.gathered.data(), s.gathered.size(), crc);
     }
-    return Status::Done();
+    return s.CheckEnd(crc);
 }
 
-Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers) {
+Status EntryDataCheck::TakeAll(const unsigned char* data, std::size_t size, std::uint32_t crc) {
+    if (TakesWhole(size)) {
+        return state_->InflateWhole(data, size, crc);
+    }
+    for (std::size_t done = 0; done < size;) {
+        std::size_t piece = std::min(size - done, kPiece);
+        if (Status taken = Take(data + done, piece); !taken) {
+            return taken;
+        }
+        done += piece;
+    }
+    return End(crc);
+}
+
+Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers,
+                     std::size_t wholeLimit) {
     Result<Directory> directory = FindDirectory(archive);
     if (!directory) {
         return directory.Why();
@@ -376,7 +543,7 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
     std::vector<Status> outcomes(runs.size() - 1);
     std::atomic<bool> failed{false};
     Status ran = sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
-        EntryDataCheck check;
+        EntryDataCheck check(wholeLimit);
         std::vector<unsigned char> buffer;
         WindowedSource window(archive);
         for (std::size_t i = runs[part]; i < runs[part + 1] && !failed; ++i) {

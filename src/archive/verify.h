@@ -56,7 +56,8 @@ class ByteSource {
 // A source read in large pieces rather than header by header (every read
 // is a system call, and costly under some systems), served from memory: at
 // most a megabyte from where a read falls outside what it holds, up to the
-// source's Size() at that moment.
+// source's Size() at that moment. A read of a megabyte or more goes straight
+// to the source.
 class WindowedSource : public ByteSource {
   public:
     explicit WindowedSource(const ByteSource& source) : source_(source), buffer_(1 << 20) {}
@@ -70,21 +71,33 @@ class WindowedSource : public ByteSource {
     mutable std::size_t length_ = 0;
 };
 
+// Deflated entries of up to this size are inflated whole, in one call, into
+// a buffer the check keeps (several times faster than inflating in pieces);
+// larger ones are inflated in pieces, with memory that does not grow with
+// them.
+constexpr std::size_t kWholeInflateLimit = std::size_t{8} << 20;
+
 // Checks one entry's data as they come, piece by piece: they must inflate
 // (or, stored, be taken as they are) to exactly the recorded size and CRC.
 class EntryDataCheck {
   public:
-    EntryDataCheck();
+    // Deflated entries of up to `wholeLimit` bytes are inflated whole.
+    explicit EntryDataCheck(std::size_t wholeLimit = kWholeInflateLimit);
     EntryDataCheck(const EntryDataCheck&) = delete;
     EntryDataCheck& operator=(const EntryDataCheck&) = delete;
     ~EntryDataCheck();
 
     // Starts on the data of an entry with this method and size.
     Status Begin(const std::string& name, int method, std::uint64_t size);
+    // Whether the begun entry, with `stored` bytes of data, is best given
+    // whole to TakeAll (it is then inflated from where they lie).
+    bool TakesWhole(std::uint64_t stored) const;
     // The entry's next bytes as stored.
     Status Take(const unsigned char* data, std::size_t size);
     // All of the entry's bytes have been taken.
     Status End(std::uint32_t crc);
+    // All of the entry's bytes at once, then End(crc).
+    Status TakeAll(const unsigned char* data, std::size_t size, std::uint32_t crc);
 
   private:
     struct State;
@@ -92,7 +105,9 @@ class EntryDataCheck {
 };
 
 // Done when the archive holds exactly `expected`, sound. The entries' data
-// is checked on up to `workers` threads at once.
-Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers);
+// is checked on up to `workers` threads at once, deflated entries of up to
+// `wholeLimit` bytes inflated whole.
+Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers,
+                     std::size_t wholeLimit = kWholeInflateLimit);
 
 } // namespace kelzar

@@ -10,9 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <cctype>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kelzar {
@@ -41,9 +47,15 @@ struct Written {
     WrittenEntries entries;
 };
 
-// Three entries as the program writes them: deflated, stored (as carried
-// raw) and deflated with room for Zip64 sizes, one with a UTF-8 name.
-Written WriteArchive() {
+// Deflated entries of this size and larger are checked in pieces under the
+// smaller limit, whole under the program's own.
+constexpr std::size_t kSmallLimit = 1000;
+const std::size_t kLimits[] = {kWholeInflateLimit, kSmallLimit};
+
+// Three entries as the program writes them: deflated (with `first` for data),
+// stored (as carried raw) and deflated with room for Zip64 sizes, one with a
+// UTF-8 name.
+Written WriteArchive(const std::string& first = testing::CompressibleText(200'000, 1)) {
     testing::MemoryFile file;
     ZipWriter writer(zipOpen2_64("a.zip", APPEND_STATUS_CREATE, nullptr, file.Functions()));
     auto deflated = [&](const std::string& name, const std::string& data, bool zip64,
@@ -60,7 +72,7 @@ Written WriteArchive() {
         EXPECT_TRUE(writer.BeginEntry(header) && deflater.Feed(data.data(), data.size(), sink) &&
                     deflater.Finish(sink) && writer.EndEntry(deflater.Crc(), deflater.BytesIn()));
     };
-    deflated("first.txt", testing::CompressibleText(200'000, 1), false, 0);
+    deflated("first.txt", first, false, 0);
     EntryHeader stored;
     stored.name = "stored.bin";
     stored.method = 0;
@@ -84,9 +96,26 @@ std::size_t Find(const Bytes& bytes, const std::string& text, std::size_t from =
 
 TEST(VerifyArchive, PassesWhatWasWritten) {
     Written written = WriteArchive();
-    for (unsigned workers : {1u, 2u, 8u}) {
-        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, workers))
-            << workers << " workers";
+    for (std::size_t limit : kLimits) {
+        for (unsigned workers : {1u, 2u, 8u}) {
+            EXPECT_TRUE(
+                VerifyArchive(MemoryBytes(written.archive), written.entries, workers, limit))
+                << workers << " workers, limit " << limit;
+        }
+    }
+}
+
+// Data larger than the read-back's window (a megabyte), read whole.
+TEST(VerifyArchive, ChecksDataLargerThanItsWindow) {
+    Written written = WriteArchive(testing::Incompressible(1'500'000));
+    ASSERT_GT(written.entries[0].compressedSize, std::uint64_t{1} << 20);
+    Written damaged = written;
+    damaged.archive[damaged.archive.size() / 2] ^= 0x10;
+    for (std::size_t limit : kLimits) {
+        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2, limit))
+            << limit;
+        EXPECT_FALSE(VerifyArchive(MemoryBytes(damaged.archive), damaged.entries, 2, limit))
+            << limit;
     }
 }
 
@@ -100,8 +129,10 @@ class VerifyCatches : public ::testing::TestWithParam<Damage> {};
 TEST_P(VerifyCatches, TheDamage) {
     Written written = WriteArchive();
     GetParam().apply(written);
-    Status status = VerifyArchive(MemoryBytes(written.archive), written.entries, 2);
-    EXPECT_FALSE(status) << GetParam().what << " went unnoticed";
+    for (std::size_t limit : kLimits) {
+        Status status = VerifyArchive(MemoryBytes(written.archive), written.entries, 2, limit);
+        EXPECT_FALSE(status) << GetParam().what << " went unnoticed, limit " << limit;
+    }
 }
 
 const std::uint16_t kLocalCrcOffset = 14;
@@ -142,6 +173,198 @@ INSTANTIATE_TEST_SUITE_P(
                    std::size_t second = Find(w.archive, "PK\x01\x02", central + 4);
                    w.archive[second + 42] -= 1;
                }}));
+
+// One entry's data as stored, with the method, size and CRC its headers give.
+struct EntryData {
+    Bytes stored;
+    int method = Z_DEFLATED;
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+};
+
+std::uint32_t Crc(const std::string& data) {
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// `data` deflated raw, as entries are; with `flushEvery`, a full flush after
+// every that many bytes: a sound stream, but many times longer.
+Bytes RawDeflate(const std::string& data, std::size_t flushEvery = 0) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::size_t step = flushEvery > 0 ? flushEvery : std::max<std::size_t>(data.size(), 1);
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 16 * (data.size() / step + 1));
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    for (std::size_t done = 0;;) {
+        std::size_t piece = std::min(step, data.size() - done);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + done));
+        z.avail_in = static_cast<uInt>(piece);
+        done += piece;
+        if (done == data.size()) {
+            EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+            break;
+        }
+        EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    }
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+EntryData Deflated(const std::string& data, std::size_t flushEvery = 0) {
+    return {RawDeflate(data, flushEvery), Z_DEFLATED, data.size(), Crc(data)};
+}
+
+EntryData Stored(const std::string& data) {
+    return {Bytes(data.begin(), data.end()), 0, data.size(), Crc(data)};
+}
+
+// What a case's data must give: Done, or this failure ("" for one of any kind).
+constexpr const char* kSound = nullptr;
+constexpr const char* kAnyFault = "";
+
+struct EntryCase {
+    const char* what;
+    std::function<EntryData()> make;
+    const char* fault;
+};
+
+EntryData Text() {
+    return Deflated(testing::CompressibleText(200'000, 7));
+}
+
+EntryData Changed(EntryData entry, const std::function<void(EntryData&)>& change) {
+    change(entry);
+    return entry;
+}
+
+const EntryCase kEntryCases[] = {
+    {"sound", Text, kSound},
+    {"one bit flipped",
+     [] { return Changed(Text(), [](EntryData& e) { e.stored[e.stored.size() / 2] ^= 0x10; }); },
+     kAnyFault},
+    {"the stream cut short",
+     [] { return Changed(Text(), [](EntryData& e) { e.stored.resize(e.stored.size() - 10); }); },
+     "fail their size or CRC"},
+    {"a byte after the end of the stream",
+     [] { return Changed(Text(), [](EntryData& e) { e.stored.push_back(0); }); },
+     "go on past the end of their stream"},
+    {"a declared size one too large",
+     [] { return Changed(Text(), [](EntryData& e) { e.size += 1; }); }, "fail their size or CRC"},
+    {"a declared size one too small",
+     [] { return Changed(Text(), [](EntryData& e) { e.size -= 1; }); },
+     "inflate to more than their size"},
+    // Declared within the smaller limit, with far more data than such a
+    // stream could hold.
+    {"a declared size far too small",
+     [] { return Changed(Text(), [](EntryData& e) { e.size = 100; }); },
+     "inflate to more than their size"},
+    {"a wrong CRC", [] { return Changed(Text(), [](EntryData& e) { e.crc ^= 1; }); },
+     "fail their size or CRC"},
+    {"a sound stream padded with flushes",
+     [] { return Deflated(testing::CompressibleText(kSmallLimit, 3), 1); }, kSound},
+    {"an empty stream", [] { return Deflated(""); }, kSound},
+    {"stored, sound", [] { return Stored("kept as it was"); }, kSound},
+    {"stored, a byte changed",
+     [] { return Changed(Stored("kept as it was"), [](EntryData& e) { e.stored[3] ^= 1; }); },
+     "fail their size or CRC"},
+    {"stored, more than declared",
+     [] { return Changed(Stored("kept as it was"), [](EntryData& e) { e.size -= 1; }); },
+     "inflate to more than their size"},
+};
+
+void PrintTo(const EntryCase& entryCase, std::ostream* out) {
+    *out << entryCase.what;
+}
+
+// How the data reach the check: in pieces as the file grows (the check
+// that follows the writer), or all at once (the final read-back).
+enum class Feed { Pieces, AtOnce };
+
+void PrintTo(Feed feed, std::ostream* out) {
+    *out << (feed == Feed::Pieces ? "in pieces" : "at once");
+}
+
+Status CheckEntry(EntryDataCheck& check, const EntryData& entry, Feed feed) {
+    if (Status begun = check.Begin("entry.txt", entry.method, entry.size); !begun) {
+        return begun;
+    }
+    if (feed == Feed::AtOnce) {
+        return check.TakeAll(entry.stored.data(), entry.stored.size(), entry.crc);
+    }
+    for (std::size_t done = 0; done < entry.stored.size(); done += 777) {
+        std::size_t piece = std::min<std::size_t>(777, entry.stored.size() - done);
+        if (Status taken = check.Take(entry.stored.data() + done, piece); !taken) {
+            return taken;
+        }
+    }
+    return check.End(entry.crc);
+}
+
+std::string Verdict(const Status& status) {
+    return status ? "done" : status.Why().operation;
+}
+
+using EntryParam = std::tuple<EntryCase, std::size_t, Feed>;
+
+class EntryDataChecks : public ::testing::TestWithParam<EntryParam> {};
+
+TEST_P(EntryDataChecks, GiveTheVerdictTheDataDeserve) {
+    const auto& [entryCase, limit, feed] = GetParam();
+    EntryDataCheck check(limit);
+    Status status = CheckEntry(check, entryCase.make(), feed);
+    if (entryCase.fault == kSound) {
+        EXPECT_TRUE(status) << Verdict(status);
+    } else {
+        ASSERT_FALSE(status) << "went unnoticed";
+        EXPECT_EQ(status.Why().operation.rfind(
+                      "verify: data of entry.txt " + std::string(entryCase.fault), 0),
+                  0u)
+            << Verdict(status);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EntryDataChecks,
+                         ::testing::Combine(::testing::ValuesIn(kEntryCases),
+                                            ::testing::ValuesIn(kLimits),
+                                            ::testing::Values(Feed::Pieces, Feed::AtOnce)),
+                         [](const ::testing::TestParamInfo<EntryParam>& tested) {
+                             std::string name = std::get<0>(tested.param).what;
+                             name += std::get<1>(tested.param) == kSmallLimit ? " small limit"
+                                                                              : " program limit";
+                             name += std::get<2>(tested.param) == Feed::Pieces ? " in pieces"
+                                                                               : " at once";
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
+
+// Whether inflated whole or in pieces, given in pieces or at once, damage is
+// named alike; and a check that has seen other entries, of either kind,
+// gives the verdict a new one gives.
+TEST(EntryDataCheck, NamesTheFaultAlikeWhateverTheWayAndHistory) {
+    EntryDataCheck reused(kSmallLimit);
+    EntryDataCheck reusedWhole;
+    for (const EntryCase& entryCase : kEntryCases) {
+        const EntryData entry = entryCase.make();
+        std::map<std::string, std::vector<std::string>> verdicts;
+        for (std::size_t limit : kLimits) {
+            for (Feed feed : {Feed::Pieces, Feed::AtOnce}) {
+                EntryDataCheck fresh(limit);
+                verdicts[Verdict(CheckEntry(fresh, entry, feed))].push_back("fresh");
+            }
+        }
+        for (EntryDataCheck* check : {&reused, &reusedWhole}) {
+            for (Feed feed : {Feed::Pieces, Feed::AtOnce}) {
+                verdicts[Verdict(CheckEntry(*check, entry, feed))].push_back("reused");
+            }
+        }
+        EXPECT_EQ(verdicts.size(), 1u)
+            << entryCase.what << ": " << ::testing::PrintToString(verdicts);
+    }
+}
 
 // Enough stored entries with long names that the central directory spans
 // more than one of the read-back's windows (a megabyte).
