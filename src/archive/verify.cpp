@@ -211,8 +211,13 @@ Result<std::uint64_t> CheckLocalHeader(const ByteSource& archive, const WrittenE
 }
 
 // Makes `buffer` hold at least `size` bytes; it only grows, so that the
-// entries after a large one find it ready.
+// entries after a large one find it ready. Its room is had at once for the
+// largest entry inflated whole: moving it to a larger block as it grew
+// would touch fresh pages each time (room never written to costs none).
 void Reserve(std::vector<unsigned char>& buffer, std::size_t size) {
+    if (buffer.capacity() < size) {
+        buffer.reserve(std::max(size, kWholeInflateLimit + kWholeInflateLimit / 64 + 4096));
+    }
     if (buffer.size() < size) {
         buffer.resize(std::max(size, kPiece));
     }
@@ -323,7 +328,7 @@ struct EntryDataCheck::State {
     // For entries inflated whole, kept from one entry to the next: the data
     // as taken (unless given at once) and what they inflate to.
     std::vector<unsigned char> gathered;
-    std::vector<unsigned char> wholeOut;
+    std::unique_ptr<unsigned char[]> wholeOut; // wholeLimit bytes, once needed
     unsigned char out[kPiece];
 
     Status Fail(const char* what) const { return Damaged("data of " + name + " " + what); }
@@ -399,6 +404,9 @@ Status EntryDataCheck::State::CheckEnd(std::uint32_t want) const {
 
 Status EntryDataCheck::State::Gather(const unsigned char* data, std::size_t length) {
     if (gathered.size() + length <= GatherLimit()) {
+        if (gathered.capacity() < GatherLimit()) {
+            gathered.reserve(static_cast<std::size_t>(GatherLimit())); // never moved as it fills
+        }
         gathered.insert(gathered.end(), data, data + length);
         return Status::Done();
     }
@@ -416,18 +424,18 @@ Status EntryDataCheck::State::Gather(const unsigned char* data, std::size_t leng
 Status EntryDataCheck::State::InflateWhole(const unsigned char* data, std::size_t length,
                                            std::uint32_t want) {
     const auto expected = static_cast<std::size_t>(size); // at most wholeLimit
-    if (wholeOut.size() < expected) {
-        // Grown in steps up to the limit, and never shrunk.
-        std::size_t grown = std::max({expected, 2 * wholeOut.size(), kPiece});
-        wholeOut.resize(std::max(expected, std::min(grown, wholeLimit)));
+    if (!wholeOut) {
+        // Had once, for the largest entry, and left unset: only the pages
+        // that entries inflate into are ever touched.
+        wholeOut.reset(new unsigned char[std::max<std::size_t>(wholeLimit, 1)]);
     }
     std::size_t in = 0;
     std::size_t got = 0;
     libdeflate_result result =
-        libdeflate_deflate_decompress_ex(whole, data, length, wholeOut.data(), expected, &in, &got);
+        libdeflate_deflate_decompress_ex(whole, data, length, wholeOut.get(), expected, &in, &got);
     // The stream must take up all of the data, nothing after its end.
     if (result == LIBDEFLATE_SUCCESS && in == length && got == expected &&
-        libdeflate_crc32(0, wholeOut.data(), got) == want) {
+        libdeflate_crc32(0, wholeOut.get(), got) == want) {
         return Status::Done();
     }
     return Diagnose(data, length, want);

@@ -74,8 +74,9 @@ class WindowedSource : public ByteSource {
 // Deflated entries of up to this size are inflated whole, in one call, into
 // a buffer the check keeps (several times faster than inflating in pieces);
 // larger ones are inflated in pieces, with memory that does not grow with
-// them.
-constexpr std::size_t kWholeInflateLimit = std::size_t{8} << 20;
+// them. Each of up to eight read-back threads may keep twice this much: the
+// limit holds most files of a tree and keeps that within 64 MiB.
+constexpr std::size_t kWholeInflateLimit = std::size_t{4} << 20;
 
 // Checks one entry's data as they come, piece by piece: they must inflate
 // (or, stored, be taken as they are) to exactly the recorded size and CRC.
