@@ -197,7 +197,7 @@ bool ArchiveTarget::ReadBackWritten() {
     if (!check_) {
         return true;
     }
-    Status checked = check_->Advance();
+    Status checked = check_->Advance(writer_->Written());
     if (!checked) {
         Failure failure = checked.Why();
         failure.path = temporary_->name;

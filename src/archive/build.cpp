@@ -119,7 +119,7 @@ class PieceWriter {
                 return ArchiveFailed();
             }
             if (check_ != nullptr) {
-                check_->Ended(writer_.Written().size() - 1, crc_, size_);
+                check_->Ended(writer_.Written().Count() - 1, crc_, size_);
             }
             ++pass_.added;
         }

@@ -52,7 +52,7 @@ Status TrailingCheck::BeginFront(Followed& entry, std::uint64_t reach) {
     return check_.Begin(entry.name, entry.method, entry.size);
 }
 
-Status TrailingCheck::Advance() {
+Status TrailingCheck::Advance(WrittenEntries& entries) {
     const std::uint64_t reach = file_.Size();
     while (!followed_.empty()) {
         Followed& entry = followed_.front();
@@ -82,24 +82,20 @@ Status TrailingCheck::Advance() {
         if (Status ended = check_.End(entry.crc); !ended) {
             return ended;
         }
-        checked_.push_back(Checked{entry.index, entry.dataAt});
+        if (!entries.MarkChecked(entry.index, entry.dataAt)) {
+            return Damaged("an entry read back that the archive does not hold");
+        }
         followed_.pop_front();
     }
     return Status::Done();
 }
 
 Status TrailingCheck::Finish(WrittenEntries& entries) {
-    if (Status advanced = Advance(); !advanced) {
+    if (Status advanced = Advance(entries); !advanced) {
         return advanced;
     }
     if (!followed_.empty()) {
         return Damaged("data of " + followed_.front().name + " never reached the file");
-    }
-    for (const Checked& done : checked_) {
-        if (done.index >= entries.size()) {
-            return Damaged("an entry read back that the archive does not hold");
-        }
-        entries[done.index].checkedDataAt = done.dataAt;
     }
     return Status::Done();
 }

@@ -29,10 +29,10 @@ class TrailingCheck {
     // The entry is complete; it is the `index`th of the archive's entries.
     void Ended(std::size_t index, std::uint32_t crc, std::uint64_t size);
 
-    // Reads back whatever of the followed entries has reached the file.
-    Status Advance();
-    // Once the archive is finished: reads back the rest and marks in
-    // `entries` the data of every entry found sound.
+    // Reads back whatever of the followed entries has reached the file, and
+    // marks in `entries` (the writer's) the data of every entry found sound.
+    Status Advance(WrittenEntries& entries);
+    // Once the archive is finished: reads back and marks the rest.
     Status Finish(WrittenEntries& entries);
 
   private:
@@ -50,11 +50,6 @@ class TrailingCheck {
         std::uint32_t crc = 0;
         std::uint64_t endedSize = 0;
     };
-    struct Checked {
-        std::size_t index;
-        std::uint64_t dataAt;
-    };
-
     Status BeginFront(Followed& entry, std::uint64_t reach);
 
     const ByteSource& file_;
@@ -63,7 +58,6 @@ class TrailingCheck {
     WindowedSource window_;
     std::vector<unsigned char> piece_;
     std::deque<Followed> followed_;
-    std::vector<Checked> checked_;
     EntryDataCheck check_;
 };
 

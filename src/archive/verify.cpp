@@ -122,17 +122,19 @@ Result<Directory> FindDirectory(const ByteSource& archive) {
 // entry, for the local headers to be compared with.
 Result<std::vector<std::uint16_t>>
 ReadCentral(const ByteSource& archive, const Directory& directory, const WrittenEntries& expected) {
-    if (directory.entries != expected.size()) {
+    if (directory.entries != expected.Count()) {
         return Damaged("entry count " + std::to_string(directory.entries) + ", written " +
-                       std::to_string(expected.size()));
+                       std::to_string(expected.Count()));
     }
     WindowedSource window(archive);
     std::vector<std::uint16_t> flags;
-    flags.reserve(expected.size());
+    flags.reserve(expected.Count());
     std::vector<unsigned char> rest;
     const std::uint64_t directoryEnd = directory.offset + directory.size;
     std::uint64_t at = directory.offset;
-    for (const WrittenEntry& want : expected) {
+    WrittenEntries::Reader entries = expected.From(0);
+    while (const WrittenEntry* written = entries.Next()) {
+        const WrittenEntry& want = *written;
         unsigned char h[kCentralSize];
         if (directoryEnd - at < kCentralSize || !window.ReadAt(at, h, kCentralSize) ||
             U32(h) != kCentralSignature) {
@@ -256,19 +258,36 @@ Status CheckData(const ByteSource& archive, std::uint64_t at, const WrittenEntry
 // Entries are dealt out in runs of consecutive entries of about equal data.
 std::vector<std::size_t> SplitByData(const WrittenEntries& headers, unsigned parts) {
     std::uint64_t total = 0;
-    for (const WrittenEntry& h : headers) {
-        total += h.compressedSize + kLocalHeaderSize;
+    WrittenEntries::Reader all = headers.From(0);
+    while (const WrittenEntry* h = all.Next()) {
+        total += h->compressedSize + kLocalHeaderSize;
     }
     std::vector<std::size_t> starts{0};
     std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < headers.size() && starts.size() < parts; ++i) {
-        sum += headers[i].compressedSize + kLocalHeaderSize;
+    WrittenEntries::Reader again = headers.From(0);
+    for (std::size_t i = 0; i < headers.Count() && starts.size() < parts; ++i) {
+        sum += again.Next()->compressedSize + kLocalHeaderSize;
         if (sum * parts >= total * starts.size()) {
             starts.push_back(i + 1);
         }
     }
-    starts.push_back(headers.size());
+    starts.push_back(headers.Count());
     return starts;
+}
+
+// Entries lie one after the other, in the order of the directory, before it.
+Status CheckOrder(const WrittenEntries& expected, std::uint64_t directoryOffset) {
+    WrittenEntries::Reader entries = expected.From(0);
+    const WrittenEntry* entry = entries.Next();
+    for (std::string name; entry != nullptr;) {
+        const std::uint64_t offset = entry->localOffset;
+        name = entry->name;
+        entry = entries.Next();
+        if (offset >= (entry != nullptr ? entry->localOffset : directoryOffset)) {
+            return Damaged("entries out of order at " + name);
+        }
+    }
+    return Status::Done();
 }
 
 } // namespace
@@ -538,14 +557,8 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
     if (!flags) {
         return flags.Why();
     }
-    // Entries lie one after the other, in the order of the directory, before it.
-    auto nextOffset = [&](std::size_t i) {
-        return i + 1 < expected.size() ? expected[i + 1].localOffset : directory->offset;
-    };
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i].localOffset >= nextOffset(i)) {
-            return Damaged("entries out of order at " + expected[i].name);
-        }
+    if (Status ordered = CheckOrder(expected, directory->offset); !ordered) {
+        return ordered;
     }
     std::vector<std::size_t> runs = SplitByData(expected, std::max(1u, workers));
     std::vector<Status> outcomes(runs.size() - 1);
@@ -554,11 +567,16 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
         EntryDataCheck check(wholeLimit);
         std::vector<unsigned char> buffer;
         WindowedSource window(archive);
+        WrittenEntries::Reader entries = expected.From(runs[part]);
+        WrittenEntries::Reader following = expected.From(runs[part] + 1);
         for (std::size_t i = runs[part]; i < runs[part + 1] && !failed; ++i) {
-            const WrittenEntry& entry = expected[i];
+            const WrittenEntry& entry = *entries.Next();
+            const WrittenEntry* next = following.Next();
+            const std::uint64_t nextOffset =
+                next != nullptr ? next->localOffset : directory->offset;
             Result<std::uint64_t> data = CheckLocalHeader(window, entry, (*flags)[i]);
             Status status = !data ? Status(data.Why())
-                            : *data + entry.compressedSize > nextOffset(i)
+                            : *data + entry.compressedSize > nextOffset
                                 ? Status(Damaged("data of " + entry.name + " overlaps the next"))
                             : entry.checkedDataAt
                                 ? (*entry.checkedDataAt == *data

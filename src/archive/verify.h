@@ -7,13 +7,12 @@
 // Independent of minizip: it reads the bytes as any other reader would.
 #pragma once
 
+#include "archive/written_entries.h"
 #include "common/result.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,28 +20,6 @@ namespace kelzar {
 
 // The fixed fields of a local header, before the name.
 constexpr std::size_t kLocalHeaderSize = 30;
-
-// One entry as the writer wrote it.
-// One is kept for every entry until the archive has been read back, so the
-// fields are ordered to leave no padding between them.
-struct WrittenEntry {
-    std::string name; // the bytes stored
-    std::uint64_t compressedSize = 0;
-    std::uint64_t uncompressedSize = 0;
-    std::uint64_t localOffset = 0; // where its local header begins
-    // Where its data begins, when they were already read back from the file
-    // and found sound while the archive was being written.
-    std::optional<std::uint64_t> checkedDataAt;
-    std::uint32_t dosDateTime = 0;
-    std::uint32_t crc = 0;
-    std::uint16_t method = 8; // 0 stored, 8 deflated
-    std::uint16_t utf8Flag = 0;
-    bool zip64 = false; // its local header has room for 64-bit sizes
-};
-
-// Held in pieces rather than one block: an archive may hold millions of
-// entries, and a growing block would need twice its size whenever it moved.
-using WrittenEntries = std::deque<WrittenEntry>;
 
 // Positional reads from the archive; safe to call from several threads.
 class ByteSource {

@@ -89,7 +89,7 @@ bool ZipWriter::EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize) {
     nextOffset_ = pending_.localOffset + kLocalHeaderSize + pending_.name.size() +
                   (pending_.zip64 ? 20 : 0) + pending_.compressedSize;
     const std::size_t nameSize = pending_.name.size();
-    written_.push_back(std::move(pending_));
+    written_.Add(pending_);
     pending_ = {};
     ++entriesInRun_;
     bytesInRun_ += kCentralSize + nameSize + kMostCentralExtra;
@@ -127,7 +127,7 @@ bool ZipWriter::SpoolDirectory() {
 // directory's size is held as minizip holds it (in a uLong).
 std::vector<unsigned char> ZipWriter::EndRecords() const {
     const std::uint64_t at = nextOffset_;
-    const std::uint64_t entries = written_.size();
+    const std::uint64_t entries = written_.Count();
     const auto size = static_cast<uLong>(spooledBytes_);
     std::vector<unsigned char> out;
     if (at >= 0xFFFFFFFF || entries >= 0xFFFF) {

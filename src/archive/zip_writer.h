@@ -80,6 +80,8 @@ class ZipWriter {
     // Every entry ended so far, as it was written, in order: what reading the
     // archive back must find.
     const WrittenEntries& Written() const { return written_; }
+    // The same, for the marks of the read-back made while it is written.
+    WrittenEntries& Written() { return written_; }
     // The same, handed over once the archive is closed.
     WrittenEntries ReleaseWritten() { return std::move(written_); }
     // Where the next entry's local header goes.

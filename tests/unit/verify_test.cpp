@@ -42,9 +42,28 @@ class MemoryBytes : public ByteSource {
     Bytes bytes_;
 };
 
+// The records as the program keeps them, from entries as a test changes
+// them, and back.
+WrittenEntries Packed(const std::vector<WrittenEntry>& entries) {
+    WrittenEntries packed;
+    for (const WrittenEntry& entry : entries) {
+        packed.Add(entry);
+    }
+    return packed;
+}
+
+std::vector<WrittenEntry> Unpacked(const WrittenEntries& packed) {
+    std::vector<WrittenEntry> entries;
+    WrittenEntries::Reader reader = packed.From(0);
+    while (const WrittenEntry* entry = reader.Next()) {
+        entries.push_back(*entry);
+    }
+    return entries;
+}
+
 struct Written {
     Bytes archive;
-    WrittenEntries entries;
+    std::vector<WrittenEntry> entries;
 };
 
 // Deflated entries of this size and larger are checked in pieces under the
@@ -83,7 +102,7 @@ Written WriteArchive(const std::string& first = testing::CompressibleText(200'00
                                                      static_cast<uInt>(raw.size()))),
                     raw.size()));
     deflated("\xD0\xB6-zip64.txt", testing::CompressibleText(5'000, 2), true, 0x800);
-    WrittenEntries entries = writer.Written();
+    std::vector<WrittenEntry> entries = Unpacked(writer.Written());
     EXPECT_TRUE(writer.Close());
     return {file.Bytes(), entries};
 }
@@ -98,8 +117,8 @@ TEST(VerifyArchive, PassesWhatWasWritten) {
     Written written = WriteArchive();
     for (std::size_t limit : kLimits) {
         for (unsigned workers : {1u, 2u, 8u}) {
-            EXPECT_TRUE(
-                VerifyArchive(MemoryBytes(written.archive), written.entries, workers, limit))
+            EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries),
+                                      workers, limit))
                 << workers << " workers, limit " << limit;
         }
     }
@@ -112,9 +131,9 @@ TEST(VerifyArchive, ChecksDataLargerThanItsWindow) {
     Written damaged = written;
     damaged.archive[damaged.archive.size() / 2] ^= 0x10;
     for (std::size_t limit : kLimits) {
-        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2, limit))
+        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2, limit))
             << limit;
-        EXPECT_FALSE(VerifyArchive(MemoryBytes(damaged.archive), damaged.entries, 2, limit))
+        EXPECT_FALSE(VerifyArchive(MemoryBytes(damaged.archive), Packed(damaged.entries), 2, limit))
             << limit;
     }
 }
@@ -130,7 +149,8 @@ TEST_P(VerifyCatches, TheDamage) {
     Written written = WriteArchive();
     GetParam().apply(written);
     for (std::size_t limit : kLimits) {
-        Status status = VerifyArchive(MemoryBytes(written.archive), written.entries, 2, limit);
+        Status status =
+            VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2, limit);
         EXPECT_FALSE(status) << GetParam().what << " went unnoticed, limit " << limit;
     }
 }
@@ -382,7 +402,7 @@ Written WriteManyEntries(std::size_t count) {
                                               static_cast<uInt>(data.size()))),
                                     data.size()));
     }
-    WrittenEntries entries = writer.Written();
+    std::vector<WrittenEntry> entries = Unpacked(writer.Written());
     EXPECT_TRUE(writer.Close());
     return {file.Bytes(), entries};
 }
@@ -392,18 +412,18 @@ TEST(VerifyArchive, ReadsACentralDirectoryLargerThanItsWindow) {
     Written written = WriteManyEntries(count);
     const std::size_t central = Find(written.archive, "PK\x01\x02");
     ASSERT_GT(written.archive.size() - central, std::size_t{1} << 20);
-    EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2));
+    EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2));
     // The last central header, a megabyte past the first: its name and, in
     // a second archive, its CRC (changed in the written record too, so that
     // only the local header tells).
     Written renamed = written;
     renamed.archive[renamed.archive.size() - 22 - 10] ^= 1;
-    EXPECT_FALSE(VerifyArchive(MemoryBytes(renamed.archive), renamed.entries, 2));
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(renamed.archive), Packed(renamed.entries), 2));
     Written other = written;
     const std::size_t last = Find(other.archive, "PK\x01\x02", other.archive.size() - 200);
     other.archive[last + 16] ^= 1;
     other.entries.back().crc ^= 1;
-    EXPECT_FALSE(VerifyArchive(MemoryBytes(other.archive), other.entries, 2));
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(other.archive), Packed(other.entries), 2));
 }
 
 // The archive as far as it has reached its file, while it is written.
@@ -428,20 +448,21 @@ class GrowingBytes : public ByteSource {
 // Follows the entries in `follow` as the writer would, the file growing
 // `step` bytes at a time (each entry's data written in two halves), and
 // finishes; `entries` gets the marks.
-Status ReadBackWhileWriting(const Bytes& archive, WrittenEntries& entries,
-                            const std::vector<std::size_t>& follow, std::uint64_t step) {
+Status ReadBackWhileWriting(const Bytes& archive, const std::vector<WrittenEntry>& entries,
+                            WrittenEntries& packed, const std::vector<std::size_t>& follow,
+                            std::uint64_t step) {
     GrowingBytes file(archive);
     TrailingCheck check(file);
     std::uint64_t reach = 0;
     auto grow = [&](std::uint64_t to) {
         for (; reach < to; reach = std::min(reach + step, to)) {
             file.Reach(reach);
-            if (Status advanced = check.Advance(); !advanced) {
+            if (Status advanced = check.Advance(packed); !advanced) {
                 return advanced;
             }
         }
         file.Reach(reach);
-        return check.Advance();
+        return check.Advance(packed);
     };
     for (std::size_t index : follow) {
         const WrittenEntry& entry = entries[index];
@@ -460,7 +481,15 @@ Status ReadBackWhileWriting(const Bytes& archive, WrittenEntries& entries,
         }
     }
     file.Reach(archive.size());
-    return check.Finish(entries);
+    return check.Finish(packed);
+}
+
+Status ReadBackWhileWriting(const Bytes& archive, std::vector<WrittenEntry>& entries,
+                            const std::vector<std::size_t>& follow, std::uint64_t step) {
+    WrittenEntries packed = Packed(entries);
+    Status status = ReadBackWhileWriting(archive, entries, packed, follow, step);
+    entries = Unpacked(packed);
+    return status;
 }
 
 TEST(TrailingCheck, MarksWhatItReadBackWhateverTheFileReached) {
@@ -471,7 +500,8 @@ TEST(TrailingCheck, MarksWhatItReadBackWhateverTheFileReached) {
         EXPECT_TRUE(written.entries[0].checkedDataAt && !written.entries[1].checkedDataAt &&
                     written.entries[2].checkedDataAt)
             << step;
-        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2)) << step;
+        EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2))
+            << step;
     }
 }
 
@@ -491,7 +521,7 @@ TEST(TrailingCheck, AnEntryMarkedAtAnotherPlaceFailsTheReadBack) {
     Written written = WriteArchive();
     ASSERT_TRUE(ReadBackWhileWriting(written.archive, written.entries, {0, 2}, 4096));
     *written.entries[2].checkedDataAt += 1;
-    EXPECT_FALSE(VerifyArchive(MemoryBytes(written.archive), written.entries, 2));
+    EXPECT_FALSE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2));
 }
 
 } // namespace

@@ -53,7 +53,7 @@ std::string Spooled(const std::string& folder, std::size_t count, DirectoryRuns 
     ZipWriter writer(archive.Create(), &archive, runs);
     WriteEntries(writer, count);
     EXPECT_TRUE(writer.Close());
-    EXPECT_EQ(writer.Written().size(), count);
+    EXPECT_EQ(writer.Written().Count(), count);
     EXPECT_TRUE(file->file.Close());
     std::string bytes = ReadFile(file->name);
     EXPECT_EQ(reach.bytes, bytes.size()) << "the reach follows every write";
