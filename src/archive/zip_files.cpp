@@ -23,9 +23,8 @@ struct FileView {
     ArchiveFile reading;
 };
 
-// Writes bytes of an archive at `offset` of its file (where the file's
-// position is): the one way into an archive file, for minizip's writes and
-// the writer's own alike.
+// Writes bytes of an archive at `offset` of its file: the one way into an
+// archive file, for minizip's writes and the writer's own alike.
 Status WriteArchiveBytes(ArchiveFile& archive, std::uint64_t offset, const void* data,
                          std::size_t size) {
     Status written;
@@ -33,9 +32,9 @@ Status WriteArchiveBytes(ArchiveFile& archive, std::uint64_t offset, const void*
         std::vector<unsigned char> altered(static_cast<const unsigned char*>(data),
                                            static_cast<const unsigned char*>(data) + size);
         variant::AlterArchiveWrite(offset, altered.data(), altered.size());
-        written = archive.file->Write(altered.data(), altered.size());
+        written = archive.file->WriteAt(offset, altered.data(), altered.size());
     } else {
-        written = archive.file->Write(data, size);
+        written = archive.file->WriteAt(offset, data, size);
     }
     if (written && archive.reach != nullptr) {
         archive.reach->bytes = std::max(archive.reach->bytes, offset + size);
@@ -70,7 +69,7 @@ voidpf OpenForReading(voidpf, const void* name, int) {
 
 uLong Read(voidpf, voidpf stream, void* buffer, uLong size) {
     FileView* view = AsView(stream);
-    auto read = view->archive->file->Read(buffer, size);
+    auto read = view->archive->file->ReadSomeAt(view->position, buffer, size);
     view->failed = view->failed || !read;
     view->position += read ? *read : 0;
     return read ? static_cast<uLong>(*read) : 0;
@@ -97,25 +96,20 @@ uLong Write(voidpf, voidpf stream, const void* buffer, uLong size) {
 }
 
 ZPOS64_T Tell(voidpf, voidpf stream) {
-    FileView* view = AsView(stream);
-    if (view->position >= view->archive->divertFrom) {
-        return view->position; // past what reaches the file
-    }
-    auto position = view->archive->file->Position();
-    return position ? *position : static_cast<ZPOS64_T>(-1);
+    return AsView(stream)->position;
 }
 
 long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     FileView* view = AsView(stream);
     Result<std::uint64_t> base = std::uint64_t{0};
     if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
-        base = view->archive->file->Position();
+        base = view->position;
     } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
         base = view->archive->file->Size();
     } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
         return -1;
     }
-    if (!base || !view->archive->file->SeekTo(*base + offset)) {
+    if (!base) {
         return -1;
     }
     view->position = *base + offset;
@@ -168,7 +162,7 @@ zipFile SpooledArchive::Continue() {
 }
 
 bool SpooledArchive::Keep(const unsigned char* data, std::size_t size) {
-    if (!spool_.Write(data, size)) {
+    if (!spool_.WriteAt(kept_, data, size)) {
         return false;
     }
     kept_ += size;
@@ -176,9 +170,6 @@ bool SpooledArchive::Keep(const unsigned char* data, std::size_t size) {
 }
 
 bool SpooledArchive::WriteKept(std::uint64_t offset, const std::vector<unsigned char>& tail) {
-    if (!archive_.file->SeekTo(offset)) {
-        return false;
-    }
     std::vector<unsigned char> piece(
         static_cast<std::size_t>(std::min<std::uint64_t>(kept_, 1 << 20)));
     for (std::uint64_t at = 0; at < kept_; at += piece.size()) {

@@ -25,7 +25,7 @@ std::optional<std::string> WriteUniqueFile(const std::string& prefix, const std:
         return std::nullopt;
     }
     auto& [name, file] = *created; // held without sharing until complete
-    bool complete = file.Write(data.data(), data.size()) && file.FlushToDisk();
+    bool complete = file.WriteAt(0, data.data(), data.size()) && file.FlushToDisk();
     complete = file.Close() && complete;
     if (!complete) {
         sys::RemoveFile(name);

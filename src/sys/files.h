@@ -108,14 +108,18 @@ class RandomAccessFile {
         : handle_(std::move(handle)), path_(std::move(path)),
           firstFailure_(std::make_unique<kelzar::FirstFailure>()) {}
 
-    Result<std::size_t> Read(void* buffer, std::size_t size);
-    // All of `size` bytes at `offset`, whatever the position; other threads
-    // may read at the same time.
+    // Every read and write says where it goes: none relies on or keeps a
+    // position of the file's own, so reads on other threads never move
+    // where the next write lands.
+    // Up to `size` bytes at `offset`: how many there were (0 at the end).
+    Result<std::size_t> ReadSomeAt(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // All of `size` bytes at `offset`; other threads may read at the same time.
     Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;
-    // All of the bytes, or a failure.
-    Status Write(const void* data, std::size_t size);
-    Status SeekTo(std::uint64_t offset);
-    Result<std::uint64_t> Position() const;
+    // All of the bytes at `offset`, or a failure.
+    Status WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    // A second handle on this very file, for reading only (whatever becomes
+    // of its name), for the threads that read it while it is written.
+    Result<RandomAccessFile> OpenReader() const;
     Result<std::uint64_t> Size() const;
     Result<FileId> Id() const;
     // Attributes and, when given, the creation time (a FILETIME), set through

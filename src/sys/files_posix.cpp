@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 namespace kelzar::sys {
@@ -41,7 +42,20 @@ int OpenTracked(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
+int DuplicateTracked(int fd) {
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy >= 0) {
+        std::lock_guard lock(Get().mutex);
+        Get().paths[copy] = Get().paths[fd];
+        Get().readSoFar[copy] = 0;
+    }
+    return copy;
+}
+
+// Reads at the descriptor's position, or at `at` when given one, with the
+// faults set for the file's path.
+Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size,
+                                std::optional<std::uint64_t> at = std::nullopt) {
     std::string path;
     {
         std::lock_guard lock(Get().mutex);
@@ -55,7 +69,7 @@ Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size) {
             size = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
         }
     }
-    ssize_t got = read(fd, buffer, size);
+    ssize_t got = at ? pread(fd, buffer, size, static_cast<off_t>(*at)) : read(fd, buffer, size);
     if (got < 0) {
         return Errno("read", path);
     }
@@ -234,8 +248,9 @@ Result<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& pat
     return RandomAccessFile(UniqueFile(ToHandle(fd)), path);
 }
 
-Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
-    auto read = ReadTracked(Fd(handle_.Get()), buffer, size);
+Result<std::size_t> RandomAccessFile::ReadSomeAt(std::uint64_t offset, void* buffer,
+                                                 std::size_t size) const {
+    auto read = ReadTracked(Fd(handle_.Get()), buffer, size, offset);
     if (!read) {
         return Remember(read.Why());
     }
@@ -256,7 +271,7 @@ Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
     return Status::Done();
 }
 
-Status RandomAccessFile::Write(const void* data, std::size_t size) {
+Status RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
     {
         std::lock_guard lock(Get().mutex);
         if (Get().writesLeft < size) {
@@ -269,7 +284,7 @@ Status RandomAccessFile::Write(const void* data, std::size_t size) {
     }
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        ssize_t written = write(Fd(handle_.Get()), bytes, size);
+        ssize_t written = pwrite(Fd(handle_.Get()), bytes, size, static_cast<off_t>(offset));
         if (written < 0) {
             return Remember(Errno("write", path_));
         }
@@ -278,24 +293,19 @@ Status RandomAccessFile::Write(const void* data, std::size_t size) {
             return Remember(Failure{EIO, "write", path_});
         }
         bytes += written;
+        offset += static_cast<std::uint64_t>(written);
         size -= static_cast<std::size_t>(written);
     }
     return Status::Done();
 }
 
-Status RandomAccessFile::SeekTo(std::uint64_t offset) {
-    if (lseek(Fd(handle_.Get()), static_cast<off_t>(offset), SEEK_SET) < 0) {
-        return Remember(Errno("seek in", path_));
+// A descriptor of its own (its position is shared, but nothing uses it).
+Result<RandomAccessFile> RandomAccessFile::OpenReader() const {
+    int fd = DuplicateTracked(Fd(handle_.Get()));
+    if (fd < 0) {
+        return Remember(Errno("open for reading back", path_));
     }
-    return Status::Done();
-}
-
-Result<std::uint64_t> RandomAccessFile::Position() const {
-    off_t at = lseek(Fd(handle_.Get()), 0, SEEK_CUR);
-    if (at < 0) {
-        return Remember(Errno("seek in", path_));
-    }
-    return static_cast<std::uint64_t>(at);
+    return RandomAccessFile(UniqueFile(ToHandle(fd)), path_);
 }
 
 Result<std::uint64_t> RandomAccessFile::Size() const {

@@ -241,9 +241,17 @@ Result<RandomAccessFile> RandomAccessFile::OpenForReading(const std::string& pat
     return RandomAccessFile(std::move(*handle), path);
 }
 
-Result<std::size_t> RandomAccessFile::Read(void* buffer, std::size_t size) {
+Result<std::size_t> RandomAccessFile::ReadSomeAt(std::uint64_t offset, void* buffer,
+                                                 std::size_t size) const {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD read = 0;
-    if (!ReadFile(handle_.Get(), buffer, Piece(size), &read, nullptr)) {
+    if (!ReadFile(handle_.Get(), buffer, Piece(size), &read, &at)) {
+        // A read that starts at or past the end of a synchronous file.
+        if (GetLastError() == ERROR_HANDLE_EOF) {
+            return std::size_t{0};
+        }
         return Remember(LastFailure("read", path_));
     }
     return static_cast<std::size_t>(read);
@@ -255,39 +263,34 @@ Status RandomAccessFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t 
                                   : Status(Remember(Failure{error, "read back", path_}));
 }
 
-Status RandomAccessFile::Write(const void* data, std::size_t size) {
+Status RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        DWORD piece = Piece(size);
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD written = 0;
-        if (!WriteFile(handle_.Get(), bytes, piece, &written, nullptr)) {
+        if (!WriteFile(handle_.Get(), bytes, Piece(size), &written, &at)) {
             return Remember(LastFailure("write", path_));
         }
         if (written == 0) {
             return Remember(Failure{ERROR_WRITE_FAULT, "write", path_});
         }
         bytes += written;
+        offset += written;
         size -= written;
     }
     return Status::Done();
 }
 
-Status RandomAccessFile::SeekTo(std::uint64_t offset) {
-    LARGE_INTEGER to;
-    to.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(handle_.Get(), to, nullptr, FILE_BEGIN)) {
-        return Remember(LastFailure("seek in", path_));
+// The duplicate shares the file, not the rights: it can only read.
+Result<RandomAccessFile> RandomAccessFile::OpenReader() const {
+    HANDLE reader = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, handle_.Get(), process, &reader, FILE_GENERIC_READ, FALSE, 0)) {
+        return Remember(LastFailure("open for reading back", path_));
     }
-    return Status::Done();
-}
-
-Result<std::uint64_t> RandomAccessFile::Position() const {
-    LARGE_INTEGER zero{};
-    LARGE_INTEGER at;
-    if (!SetFilePointerEx(handle_.Get(), zero, &at, FILE_CURRENT)) {
-        return Remember(LastFailure("seek in", path_));
-    }
-    return static_cast<std::uint64_t>(at.QuadPart);
+    return RandomAccessFile(UniqueFile(reader), path_);
 }
 
 Result<std::uint64_t> RandomAccessFile::Size() const {
