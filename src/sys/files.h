@@ -13,6 +13,7 @@
 
 #include "common/first_failure.h"
 #include "common/result.h"
+#include "sys/threads.h"
 #include "sys/unique_handle.h"
 
 #include <cstddef>
@@ -90,9 +91,13 @@ class InputFile {
 
   private:
     InputFile(UniqueFile handle, std::string path)
-        : handle_(std::move(handle)), path_(std::move(path)) {}
+        : handle_(std::move(handle)), path_(std::move(path)),
+          positionLock_(std::make_unique<Mutex>()) {}
     UniqueFile handle_;
     std::string path_;
+    // Held while a read at an offset sets the position and reads (where
+    // the system has no read at an offset that is cheap).
+    std::unique_ptr<Mutex> positionLock_;
 };
 
 // A file read and written at positions of its own choosing: an archive. It
@@ -106,20 +111,18 @@ class RandomAccessFile {
 
     RandomAccessFile(UniqueFile handle, std::string path)
         : handle_(std::move(handle)), path_(std::move(path)),
-          firstFailure_(std::make_unique<kelzar::FirstFailure>()) {}
+          firstFailure_(std::make_unique<kelzar::FirstFailure>()),
+          positionLock_(std::make_unique<Mutex>()) {}
 
-    // Every read and write says where it goes: none relies on or keeps a
-    // position of the file's own, so reads on other threads never move
-    // where the next write lands.
+    // Every read and write says where it goes and none relies on a position
+    // of the file's own, so reads on other threads never move where the
+    // next write lands.
     // Up to `size` bytes at `offset`: how many there were (0 at the end).
     Result<std::size_t> ReadSomeAt(std::uint64_t offset, void* buffer, std::size_t size) const;
     // All of `size` bytes at `offset`; other threads may read at the same time.
     Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;
     // All of the bytes at `offset`, or a failure.
     Status WriteAt(std::uint64_t offset, const void* data, std::size_t size);
-    // A second handle on this very file, for reading only (whatever becomes
-    // of its name), for the threads that read it while it is written.
-    Result<RandomAccessFile> OpenReader() const;
     Result<std::uint64_t> Size() const;
     Result<FileId> Id() const;
     // Attributes and, when given, the creation time (a FILETIME), set through
@@ -150,6 +153,9 @@ class RandomAccessFile {
     // Apart, so that the file stays movable; readers on several threads
     // record into it at once.
     std::unique_ptr<kelzar::FirstFailure> firstFailure_;
+    // Held while a read or write at an offset sets the position and
+    // transfers (where the system has no read at an offset that is cheap).
+    std::unique_ptr<Mutex> positionLock_;
 };
 
 // A new, empty file whose name is prefix, a unique part and suffix, with the

@@ -42,16 +42,6 @@ int OpenTracked(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-int DuplicateTracked(int fd) {
-    int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy >= 0) {
-        std::lock_guard lock(Get().mutex);
-        Get().paths[copy] = Get().paths[fd];
-        Get().readSoFar[copy] = 0;
-    }
-    return copy;
-}
-
 // Reads at the descriptor's position, or at `at` when given one, with the
 // faults set for the file's path.
 Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size,
@@ -297,15 +287,6 @@ Status RandomAccessFile::WriteAt(std::uint64_t offset, const void* data, std::si
         size -= static_cast<std::size_t>(written);
     }
     return Status::Done();
-}
-
-// A descriptor of its own (its position is shared, but nothing uses it).
-Result<RandomAccessFile> RandomAccessFile::OpenReader() const {
-    int fd = DuplicateTracked(Fd(handle_.Get()));
-    if (fd < 0) {
-        return Remember(Errno("open for reading back", path_));
-    }
-    return RandomAccessFile(UniqueFile(ToHandle(fd)), path_);
 }
 
 Result<std::uint64_t> RandomAccessFile::Size() const {
