@@ -1,5 +1,6 @@
 #include "archive/archive_target.h"
 
+#include "archive/kept_check.h"
 #include "archive/verify.h"
 #include "archive/zip_files.h"
 #include "common/text.h"
@@ -51,8 +52,7 @@ class FileBytes : public ByteSource {
 };
 
 // The temporary archive while it is written: as much of it as has reached
-// the file. Reading moves the file position, which the writing does not
-// rely on (each write says where it goes).
+// the file, read on any thread (each read and write says where it goes).
 class ReachedBytes : public ByteSource {
   public:
     ReachedBytes(const sys::RandomAccessFile& file, const WrittenReach& reach)
@@ -60,7 +60,7 @@ class ReachedBytes : public ByteSource {
     Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
         return file_.ReadAt(offset, buffer, size);
     }
-    std::uint64_t Size() const override { return reach_.bytes; }
+    std::uint64_t Size() const override { return reach_.bytes.load(std::memory_order_acquire); }
 
   private:
     const sys::RandomAccessFile& file_;
@@ -167,7 +167,7 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
     if (auto id = temporary_->file.Id()) {
         ownFiles_.push_back(*id);
     }
-    reach_ = WrittenReach{};
+    reach_.bytes = 0;
     if (variant::VerifiesBeforeCommit()) {
         reached_ = std::make_unique<ReachedBytes>(temporary_->file, reach_);
         check_ = std::make_unique<TrailingCheck>(*reached_);
@@ -191,6 +191,37 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
         return nullptr;
     }
     return writer_.get();
+}
+
+Status ArchiveTarget::CarryOverInto(const CarryOver& carryOver) {
+    ZipWriter& writer = *writer_;
+    if (!check_) {
+        return carryOver(writer, [] { return true; });
+    }
+    KeptCheck kept(*reached_);
+    Status carried;
+    // The copy goes on on this thread, the writer's.
+    Status ran = sys::RunInParallel(2, [&](unsigned part) {
+        if (part == 1) {
+            kept.Run();
+            return;
+        }
+        carried = carryOver(writer, [&] {
+            return kept.Follow(writer.Written().Count() - 1, writer.LastWritten(),
+                               writer.Written());
+        });
+        kept.Stop();
+    });
+    if (!ran) {
+        return ran;
+    }
+    // An entry found unsound is why the copy stopped, if it did.
+    if (Status checked = kept.Finish(writer.Written()); !checked) {
+        Failure failure = checked.Why();
+        failure.path = temporary_->name;
+        return failure;
+    }
+    return carried;
 }
 
 bool ArchiveTarget::ReadBackWritten() {

@@ -6,6 +6,7 @@
 // once, however each of them spells its path.
 #pragma once
 
+#include "archive/carry_over.h"
 #include "archive/report.h"
 #include "archive/trailing_check.h"
 #include "archive/zip_files.h"
@@ -45,6 +46,10 @@ class ArchiveTarget {
     // Has the check read back what has reached the file; a failure goes to
     // the report.
     bool ReadBackWritten();
+    // Has `carryOver` write the old archive's entries into the temporary
+    // archive begun, and reads each back on a thread of its own as soon as
+    // it has reached the file, while the copy goes on.
+    Status CarryOverInto(const CarryOver& carryOver);
     // Finishes the temporary archive, reads it back, and puts it in the
     // target's place with what the old archive had of its own: attributes,
     // creation time and access rules.

@@ -135,7 +135,7 @@ class PieceWriter {
             return true;
         }
         carried_ = true;
-        if (Status carried = carryOver_(writer_); !carried) {
+        if (Status carried = target_.CarryOverInto(carryOver_); !carried) {
             target_.Report().Add(target_.TemporaryFailure().value_or(carried.Why()));
             outcome_ = PassOutcome::Failed;
             return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/archive_target.h"
+#include "archive/carry_over.h"
 #include "archive/entry_pipeline.h"
 #include "archive/zip_writer.h"
 
@@ -21,9 +22,6 @@ struct BuildResult {
 
 // One worker per processor.
 unsigned DefaultWorkers();
-
-// Writes the entries the archive keeps; fails when any could not be kept.
-using CarryOver = std::function<Status(ZipWriter&)>;
 
 // Files that cannot be read are left out and make allAdded false. When no
 // file is stored, or anything fails while the archive is written, the target

@@ -162,7 +162,7 @@ Status CarryOverEntry(unzFile source, ZipWriter& writer, Buffers& buffers,
 
 } // namespace
 
-Status CarryOverEntries(unzFile source, ZipWriter& writer) {
+Status CarryOverEntries(unzFile source, ZipWriter& writer, const EntryCarried& carried) {
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(source, &global) != UNZ_OK) {
         return Failure{0, "read the end record of the old archive", {}};
@@ -173,7 +173,7 @@ Status CarryOverEntries(unzFile source, ZipWriter& writer) {
     // entries. The walk ends where no further header can be read: at the end
     // records. Fewer headers than the count means damage: the run fails.
     Buffers buffers;
-    ZPOS64_T carried = 0;
+    ZPOS64_T count = 0;
     int step = unzGoToFirstFile(source);
     ZPOS64_T position = unzGetOffset64(source);
     while (step == UNZ_OK) {
@@ -185,12 +185,15 @@ Status CarryOverEntries(unzFile source, ZipWriter& writer) {
         if (!carriedOver) {
             return carriedOver;
         }
-        ++carried;
+        if (!carried()) {
+            return Failure{0, "read back the entry " + entry.name, {}};
+        }
+        ++count;
         position += kCentralHeaderSize + entry.info.size_filename + entry.info.size_file_extra +
                     entry.info.size_file_comment;
         step = unzSetOffset64(source, position);
     }
-    if (carried < global.number_entry) {
+    if (count < global.number_entry) {
         return Failure{0, "find as many entries as the end record of the old archive counts", {}};
     }
     return Status::Done();

@@ -8,6 +8,8 @@
 
 #include <unzip.h>
 
+#include <functional>
+
 namespace kelzar {
 
 // Writes every entry of `source`, in its order, to `writer`:
@@ -20,6 +22,12 @@ namespace kelzar {
 // encryption, damaged data, data missing from the archive, a name minizip
 // cannot write) or the writer fails; the new archive must then not be used.
 // The failure names the entry; its path is left for the caller to fill.
-Status CarryOverEntries(unzFile source, ZipWriter& writer);
+// `carried` is called after each entry has been written; false from it
+// stops the copy (the caller knows why).
+using EntryCarried = std::function<bool()>;
+Status CarryOverEntries(unzFile source, ZipWriter& writer, const EntryCarried& carried);
+
+// How a run carries the entries of its old archive into the new one.
+using CarryOver = std::function<Status(ZipWriter&, const EntryCarried&)>;
 
 } // namespace kelzar

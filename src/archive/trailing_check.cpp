@@ -40,14 +40,11 @@ Status TrailingCheck::BeginFront(Followed& entry, std::uint64_t reach) {
     if (reach < entry.localOffset + kLocalHeaderSize) {
         return Status::Done(); // not on the file yet
     }
-    unsigned char header[kLocalHeaderSize];
-    if (Status read = window_.ReadAt(entry.localOffset, header, sizeof header); !read) {
-        return read;
+    Result<std::uint64_t> dataAt = DataStart(window_, entry.localOffset, entry.name);
+    if (!dataAt) {
+        return dataAt.Why();
     }
-    if (U32(header) != kLocalSignature || U16(header + 26) != entry.name.size()) {
-        return Damaged("no local header for " + entry.name + " where it was written");
-    }
-    entry.dataAt = entry.localOffset + kLocalHeaderSize + U16(header + 26) + U16(header + 28);
+    entry.dataAt = *dataAt;
     entry.begun = true;
     return check_.Begin(entry.name, entry.method, entry.size);
 }

@@ -225,48 +225,23 @@ void Reserve(std::vector<unsigned char>& buffer, std::size_t size) {
     }
 }
 
-// Reads the entry's data from the archive into the check: in one read when
-// the check inflates them whole, else piece by piece.
-Status CheckData(const ByteSource& archive, std::uint64_t at, const WrittenEntry& entry,
-                 EntryDataCheck& check, std::vector<unsigned char>& buffer) {
-    if (Status begun = check.Begin(entry.name, entry.method, entry.uncompressedSize); !begun) {
-        return begun;
-    }
-    if (check.TakesWhole(entry.compressedSize)) {
-        auto size = static_cast<std::size_t>(entry.compressedSize);
-        Reserve(buffer, size);
-        if (!archive.ReadAt(at, buffer.data(), size)) {
-            return Damaged("data of " + entry.name + " unreadable");
-        }
-        return check.TakeAll(buffer.data(), size, entry.crc);
-    }
-    Reserve(buffer, kPiece);
-    for (std::uint64_t done = 0; done < entry.compressedSize;) {
-        auto piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
-        if (!archive.ReadAt(at + done, buffer.data(), piece)) {
-            return Damaged("data of " + entry.name + " unreadable");
-        }
-        done += piece;
-        if (Status taken = check.Take(buffer.data(), piece); !taken) {
-            return taken;
-        }
-    }
-    return check.End(entry.crc);
+// Entries are dealt out in runs of consecutive entries of about equal work:
+// their data, or only their local header for those already read back.
+std::uint64_t WorkOf(const WrittenEntry& entry) {
+    return kLocalHeaderSize + (entry.checkedDataAt ? 0 : entry.compressedSize);
 }
 
-// Entries are dealt out in runs of consecutive entries of about equal data.
-std::vector<std::size_t> SplitByData(const WrittenEntries& headers, unsigned parts) {
+std::vector<std::size_t> SplitByWork(const WrittenEntries& headers, unsigned parts) {
     std::uint64_t total = 0;
     WrittenEntries::Reader all = headers.From(0);
     while (const WrittenEntry* h = all.Next()) {
-        total += h->compressedSize + kLocalHeaderSize;
+        total += WorkOf(*h);
     }
     std::vector<std::size_t> starts{0};
     std::uint64_t sum = 0;
     WrittenEntries::Reader again = headers.From(0);
     for (std::size_t i = 0; i < headers.Count() && starts.size() < parts; ++i) {
-        sum += again.Next()->compressedSize + kLocalHeaderSize;
+        sum += WorkOf(*again.Next());
         if (sum * parts >= total * starts.size()) {
             starts.push_back(i + 1);
         }
@@ -547,6 +522,48 @@ Status EntryDataCheck::TakeAll(const unsigned char* data, std::size_t size, std:
     return End(crc);
 }
 
+// Reads the entry's data from the archive into the check: in one read when
+// the check inflates them whole, else piece by piece.
+Status CheckEntryData(const ByteSource& archive, std::uint64_t at, const WrittenEntry& entry,
+                      EntryDataCheck& check, std::vector<unsigned char>& buffer) {
+    if (Status begun = check.Begin(entry.name, entry.method, entry.uncompressedSize); !begun) {
+        return begun;
+    }
+    if (check.TakesWhole(entry.compressedSize)) {
+        auto size = static_cast<std::size_t>(entry.compressedSize);
+        Reserve(buffer, size);
+        if (!archive.ReadAt(at, buffer.data(), size)) {
+            return Damaged("data of " + entry.name + " unreadable");
+        }
+        return check.TakeAll(buffer.data(), size, entry.crc);
+    }
+    Reserve(buffer, kPiece);
+    for (std::uint64_t done = 0; done < entry.compressedSize;) {
+        auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, entry.compressedSize - done));
+        if (!archive.ReadAt(at + done, buffer.data(), piece)) {
+            return Damaged("data of " + entry.name + " unreadable");
+        }
+        done += piece;
+        if (Status taken = check.Take(buffer.data(), piece); !taken) {
+            return taken;
+        }
+    }
+    return check.End(entry.crc);
+}
+
+Result<std::uint64_t> DataStart(const ByteSource& archive, std::uint64_t localOffset,
+                                const std::string& name) {
+    unsigned char header[kLocalHeaderSize];
+    if (Status read = archive.ReadAt(localOffset, header, sizeof header); !read) {
+        return read.Why();
+    }
+    if (U32(header) != kLocalSignature || U16(header + 26) != name.size()) {
+        return Damaged("no local header for " + name + " where it was written");
+    }
+    return localOffset + kLocalHeaderSize + U16(header + 26) + U16(header + 28);
+}
+
 Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, unsigned workers,
                      std::size_t wholeLimit) {
     Result<Directory> directory = FindDirectory(archive);
@@ -560,7 +577,7 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
     if (Status ordered = CheckOrder(expected, directory->offset); !ordered) {
         return ordered;
     }
-    std::vector<std::size_t> runs = SplitByData(expected, std::max(1u, workers));
+    std::vector<std::size_t> runs = SplitByWork(expected, std::max(1u, workers));
     std::vector<Status> outcomes(runs.size() - 1);
     std::atomic<bool> failed{false};
     Status ran = sys::RunInParallel(static_cast<unsigned>(outcomes.size()), [&](unsigned part) {
@@ -583,7 +600,7 @@ Status VerifyArchive(const ByteSource& archive, const WrittenEntries& expected, 
                                        ? Status::Done()
                                        : Status(Damaged("data of " + entry.name +
                                                         " are not where they were read back")))
-                                : CheckData(window, *data, entry, check, buffer);
+                                : CheckEntryData(window, *data, entry, check, buffer);
             if (!status) {
                 outcomes[part] = status;
                 failed = true;

@@ -82,6 +82,18 @@ class EntryDataCheck {
     std::unique_ptr<State> state_;
 };
 
+// Where the data of the entry named `name` begin, as its local header at
+// `localOffset` says: damage unless a local header with a name of that
+// length is there.
+Result<std::uint64_t> DataStart(const ByteSource& archive, std::uint64_t localOffset,
+                                const std::string& name);
+
+// Checks the data of `entry`, which begin at `dataAt`: they must inflate
+// (or, stored, be taken as they are) to its recorded size and CRC.
+// `buffer` is the check's room, kept from entry to entry.
+Status CheckEntryData(const ByteSource& archive, std::uint64_t dataAt, const WrittenEntry& entry,
+                      EntryDataCheck& check, std::vector<unsigned char>& buffer);
+
 // Done when the archive holds exactly `expected`, sound. The entries' data
 // is checked on up to `workers` threads at once, deflated entries of up to
 // `wholeLimit` bytes inflated whole.

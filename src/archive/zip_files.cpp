@@ -36,8 +36,8 @@ Status WriteArchiveBytes(ArchiveFile& archive, std::uint64_t offset, const void*
     } else {
         written = archive.file->WriteAt(offset, data, size);
     }
-    if (written && archive.reach != nullptr) {
-        archive.reach->bytes = std::max(archive.reach->bytes, offset + size);
+    if (written && archive.reach != nullptr && offset + size > archive.reach->bytes.load()) {
+        archive.reach->bytes.store(offset + size, std::memory_order_release);
     }
     return written;
 }

@@ -11,6 +11,7 @@
 #include <unzip.h>
 #include <zip.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -19,8 +20,9 @@ namespace kelzar {
 // How much of an archive being written has reached its file: the bytes
 // below this offset are written through every buffer on the way and are
 // never written again, so they may be read back while writing goes on.
+// Written on the writing thread only, and read on others.
 struct WrittenReach {
-    std::uint64_t bytes = 0;
+    std::atomic<std::uint64_t> bytes{0};
 };
 
 // What minizip is given for the "file name" of an archive it writes; it

@@ -48,13 +48,14 @@ Status CheckReadableArchive(const std::string& zipfilePath) {
 
 // Carries the archive's entries over, holding it open only meanwhile: an
 // archive still open could not be replaced by the new one.
-Status CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer) {
+Status CarryOverFrom(const std::string& zipfilePath, ZipWriter& writer,
+                     const EntryCarried& written) {
     auto file = sys::RandomAccessFile::OpenForReading(zipfilePath);
     if (!file) {
         return file.Why();
     }
     SourceArchive source(OpenZipArchive(*file));
-    Status carried = source ? CarryOverEntries(source.get(), writer)
+    Status carried = source ? CarryOverEntries(source.get(), writer, written)
                             : Status(Failure{0, "read as an archive", {}});
     if (carried) {
         return carried;
@@ -83,7 +84,9 @@ int ZipFilesWithPaths(const std::string& zipfilePath, const std::string& filesTo
             report.Add(readable.Why());
             return 0;
         }
-        carryOver = [&](ZipWriter& writer) { return CarryOverFrom(zipfilePath, writer); };
+        carryOver = [&](ZipWriter& writer, const EntryCarried& carried) {
+            return CarryOverFrom(zipfilePath, writer, carried);
+        };
     }
     // The walk goes on while the files it has found are compressed. A
     // folder it could not search may hold files that belong in the archive:

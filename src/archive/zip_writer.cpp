@@ -90,6 +90,7 @@ bool ZipWriter::EndEntry(std::uint32_t crc, std::uint64_t uncompressedSize) {
                   (pending_.zip64 ? 20 : 0) + pending_.compressedSize;
     const std::size_t nameSize = pending_.name.size();
     written_.Add(pending_);
+    std::swap(last_, pending_);
     pending_ = {};
     ++entriesInRun_;
     bytesInRun_ += kCentralSize + nameSize + kMostCentralExtra;

@@ -84,6 +84,8 @@ class ZipWriter {
     WrittenEntries& Written() { return written_; }
     // The same, handed over once the archive is closed.
     WrittenEntries ReleaseWritten() { return std::move(written_); }
+    // The entry ended last, as it was written.
+    const WrittenEntry& LastWritten() const { return last_; }
     // Where the next entry's local header goes.
     std::uint64_t NextEntryOffset() const { return nextOffset_; }
 
@@ -100,6 +102,7 @@ class ZipWriter {
     std::uint64_t spooledBytes_ = 0;
     std::vector<unsigned char> diverted_;
     WrittenEntry pending_;
+    WrittenEntry last_;
     WrittenEntries written_;
     std::uint64_t nextOffset_ = 0;
 };

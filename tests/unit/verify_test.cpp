@@ -2,16 +2,19 @@
 // passes, and each kind of damage a faulty layer, library or disk could do
 // is caught.
 #include "archive/deflater.h"
+#include "archive/kept_check.h"
 #include "archive/trailing_check.h"
 #include "archive/verify.h"
 #include "archive/zip_writer.h"
 #include "memory_io.h"
 #include "scratch.h"
+#include "sys/threads.h"
 
 #include <gtest/gtest.h>
 
 #include <zlib.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -432,7 +435,7 @@ class GrowingBytes : public ByteSource {
     explicit GrowingBytes(const Bytes& bytes) : bytes_(bytes) {}
     void Reach(std::uint64_t bytes) { reach_ = std::min<std::uint64_t>(bytes, bytes_.size()); }
     Status ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const override {
-        if (offset + size > reach_) {
+        if (offset + size > reach_.load()) {
             return Failure{0, "read beyond what was written", {}};
         }
         std::memcpy(buffer, bytes_.data() + offset, size);
@@ -442,7 +445,7 @@ class GrowingBytes : public ByteSource {
 
   private:
     const Bytes& bytes_;
-    std::uint64_t reach_ = 0;
+    std::atomic<std::uint64_t> reach_{0}; // grown on one thread, read on another
 };
 
 // Follows the entries in `follow` as the writer would, the file growing
@@ -522,6 +525,109 @@ TEST(TrailingCheck, AnEntryMarkedAtAnotherPlaceFailsTheReadBack) {
     ASSERT_TRUE(ReadBackWhileWriting(written.archive, written.entries, {0, 2}, 4096));
     *written.entries[2].checkedDataAt += 1;
     EXPECT_FALSE(VerifyArchive(MemoryBytes(written.archive), Packed(written.entries), 2));
+}
+
+// Where an entry's data end, as the writer lays entries out.
+std::uint64_t EndOf(const WrittenEntry& e) {
+    return e.localOffset + kLocalHeaderSize + e.name.size() + (e.zip64 ? 20 : 0) + e.compressedSize;
+}
+
+struct KeptRun {
+    Status status;
+    std::vector<WrittenEntry> entries; // with the marks
+};
+
+std::size_t CountMarked(const std::vector<WrittenEntry>& entries) {
+    return static_cast<std::size_t>(std::count_if(
+        entries.begin(), entries.end(), [](auto& e) { return e.checkedDataAt.has_value(); }));
+}
+
+// Follows the entries as a copy would, on one thread, while another reads
+// them back; after the `i`th entry the file has reached `reach(i)` bytes.
+// The copy ends once `awaited` entries are marked (or after 20 seconds).
+KeptRun CheckWhileCopying(const Written& written,
+                          const std::function<std::uint64_t(std::size_t)>& reach,
+                          std::size_t awaited) {
+    GrowingBytes file(written.archive);
+    KeptCheck kept(file);
+    WrittenEntries packed;
+    Status ran = sys::RunInParallel(2, [&](unsigned part) {
+        if (part == 1) {
+            kept.Run();
+            return;
+        }
+        bool followed = true;
+        for (std::size_t i = 0; i < written.entries.size() && followed; ++i) {
+            packed.Add(written.entries[i]);
+            file.Reach(reach(i));
+            followed = kept.Follow(i, written.entries[i], packed);
+        }
+        const std::uint64_t deadline = sys::MonotonicMs() + 20'000;
+        while (followed && CountMarked(Unpacked(packed)) < awaited &&
+               sys::MonotonicMs() < deadline) {
+            sys::SleepMs(1);
+            followed = kept.TakeMarks(packed);
+        }
+        kept.Stop();
+    });
+    Status finished = kept.Finish(packed);
+    return {ran ? finished : ran, Unpacked(packed)};
+}
+
+struct KeptCase {
+    const char* what;
+    std::size_t count;  // entries in the archive (3: the varied ones)
+    std::size_t behind; // entries the file lags behind the copy
+    bool allAtLast;     // the whole file reached once the last entry is copied
+    std::size_t marked; // of the entries, the first found sound meanwhile
+};
+
+class KeptCheckReads : public ::testing::TestWithParam<KeptCase> {};
+
+// The marks are those of the entries whose bytes had reached the file by
+// the end of the copy (which here waits for them), and the final read-back
+// passes with them.
+TEST_P(KeptCheckReads, TheEntriesThatReachedTheFile) {
+    const KeptCase& c = GetParam();
+    Written written = c.count == 3 ? WriteArchive() : WriteManyEntries(c.count);
+    auto reach = [&](std::size_t i) -> std::uint64_t {
+        if (c.allAtLast && i + 1 == c.count) {
+            return written.archive.size();
+        }
+        return i >= c.behind ? EndOf(written.entries[i - c.behind]) : 0;
+    };
+    KeptRun run = CheckWhileCopying(written, reach, c.marked);
+    ASSERT_TRUE(run.status) << c.what << ": " << run.status.Why().operation;
+    EXPECT_EQ(CountMarked(run.entries), c.marked) << c.what;
+    for (std::size_t i = 0; i < c.marked; ++i) {
+        const WrittenEntry& e = run.entries[i];
+        ASSERT_EQ(e.checkedDataAt, EndOf(e) - e.compressedSize) << c.what << ", entry " << i;
+    }
+    EXPECT_TRUE(VerifyArchive(MemoryBytes(written.archive), Packed(run.entries), 2)) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reaches, KeptCheckReads,
+    ::testing::Values(KeptCase{"each entry on the file once copied", 3, 0, false, 3},
+                      KeptCase{"the file one entry behind", 3, 1, false, 2},
+                      KeptCase{"nothing on the file before the copy ends", 3, 3, false, 0},
+                      KeptCase{"4,000 entries, the file 100 behind", 4'000, 100, false, 3'900},
+                      // Those past the most that wait are left to the final
+                      // read-back.
+                      KeptCase{"10,000 entries, on the file only with the last", 10'000, 10'000,
+                               true, 4'096}));
+
+TEST(KeptCheck, StopsTheCopyAtAnEntryThatIsNotSound) {
+    const Written sound = WriteArchive();
+    const std::size_t dataOfFirst = kLocalHeaderSize + sound.entries[0].name.size();
+    // A byte of the first entry's data; the second entry's local signature.
+    for (std::size_t at : {dataOfFirst + 100, std::size_t(sound.entries[1].localOffset)}) {
+        Written damaged = sound;
+        damaged.archive[at] ^= 0x10;
+        KeptRun run = CheckWhileCopying(
+            damaged, [&](std::size_t i) { return EndOf(damaged.entries[i]); }, 3);
+        EXPECT_FALSE(run.status) << "damage at " << at;
+    }
 }
 
 } // namespace
