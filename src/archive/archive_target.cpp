@@ -154,18 +154,26 @@ bool ArchiveTarget::Fail(const Failure& failure) {
     return false;
 }
 
-ZipWriter* ArchiveTarget::BeginTemporary() {
-    DropTemporary();
-    // Hidden from its creation, so that no other run's listing picks it up.
+// Hidden from its creation, so that no other run's listing picks it up,
+// and one of this run's own files, which are never archived.
+std::optional<sys::NewFile> ArchiveTarget::CreateOwnTemporary() {
     Result<sys::NewFile> created =
         sys::CreateUniqueFile(bookkeepingPrefix_ + "-", kTemporarySuffix, sys::kAttributeHidden);
     if (!created) {
         Fail(created.Why());
-        return nullptr;
+        return std::nullopt;
     }
-    temporary_ = std::move(*created);
-    if (auto id = temporary_->file.Id()) {
+    if (auto id = created->file.Id()) {
         ownFiles_.push_back(*id);
+    }
+    return std::move(*created);
+}
+
+ZipWriter* ArchiveTarget::BeginTemporary() {
+    DropTemporary();
+    temporary_ = CreateOwnTemporary();
+    if (!temporary_) {
+        return nullptr;
     }
     reach_.bytes = 0;
     if (variant::VerifiesBeforeCommit()) {
@@ -173,15 +181,9 @@ ZipWriter* ArchiveTarget::BeginTemporary() {
         check_ = std::make_unique<TrailingCheck>(*reached_);
     }
     // The central directory waits in a file of its own, not in memory.
-    Result<sys::NewFile> spool =
-        sys::CreateUniqueFile(bookkeepingPrefix_ + "-", kTemporarySuffix, sys::kAttributeHidden);
-    if (!spool) {
-        Fail(spool.Why());
+    spool_ = CreateOwnTemporary();
+    if (!spool_) {
         return nullptr;
-    }
-    spool_ = std::move(*spool);
-    if (auto id = spool_->file.Id()) {
-        ownFiles_.push_back(*id);
     }
     spooled_ = std::make_unique<SpooledArchive>(temporary_->file, &reach_, spool_->file);
     writer_ = std::make_unique<ZipWriter>(spooled_->Create(), spooled_.get());

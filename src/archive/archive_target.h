@@ -76,6 +76,7 @@ class ArchiveTarget {
 
     ArchiveTarget(std::string path, std::string canonicalName, std::string bookkeepingPrefix,
                   sys::LockFile lock, RunReport& report);
+    std::optional<sys::NewFile> CreateOwnTemporary();
     void DropTemporary();
     void DropSpool();
     void RemoveStaleTemporaries();

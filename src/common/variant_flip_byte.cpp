@@ -6,26 +6,18 @@
 namespace kelzar::variant {
 
 namespace {
+
 // Past the first local header of any entry with a short name: in its data.
 constexpr std::uint64_t kFlippedOffset = 100;
-} // namespace
 
-bool VerifiesBeforeCommit() {
-    return true;
-}
-
-bool AltersArchiveWrites() {
-    return true;
-}
-
-void AlterArchiveWrite(std::uint64_t offset, unsigned char* data, std::size_t size) {
+void FlipOneBit(std::uint64_t offset, unsigned char* data, std::size_t size) {
     if (offset <= kFlippedOffset && kFlippedOffset < offset + size) {
         data[kFlippedOffset - offset] ^= 0x10;
     }
 }
 
-unsigned ThreadsBeforeRefusal() {
-    return kNoThreadLimit;
-}
+} // namespace
+
+const Build kBuild{.alterArchiveWrite = FlipOneBit};
 
 } // namespace kelzar::variant

@@ -7,18 +7,6 @@
 
 namespace kelzar::variant {
 
-bool VerifiesBeforeCommit() {
-    return true;
-}
-
-bool AltersArchiveWrites() {
-    return false;
-}
-
-void AlterArchiveWrite(std::uint64_t, unsigned char*, std::size_t) {}
-
-unsigned ThreadsBeforeRefusal() {
-    return 1;
-}
+const Build kBuild{.threadsBeforeRefusal = 1};
 
 } // namespace kelzar::variant

@@ -3,18 +3,6 @@
 
 namespace kelzar::variant {
 
-bool VerifiesBeforeCommit() {
-    return true;
-}
-
-bool AltersArchiveWrites() {
-    return false;
-}
-
-void AlterArchiveWrite(std::uint64_t, unsigned char*, std::size_t) {}
-
-unsigned ThreadsBeforeRefusal() {
-    return kNoThreadLimit;
-}
+const Build kBuild{};
 
 } // namespace kelzar::variant

@@ -4,18 +4,6 @@
 
 namespace kelzar::variant {
 
-bool VerifiesBeforeCommit() {
-    return false;
-}
-
-bool AltersArchiveWrites() {
-    return false;
-}
-
-void AlterArchiveWrite(std::uint64_t, unsigned char*, std::size_t) {}
-
-unsigned ThreadsBeforeRefusal() {
-    return kNoThreadLimit;
-}
+const Build kBuild{.verifiesBeforeCommit = false};
 
 } // namespace kelzar::variant

@@ -9,6 +9,7 @@
 #include "memory_io.h"
 #include "scratch.h"
 #include "sys/threads.h"
+#include "written_records.h"
 
 #include <gtest/gtest.h>
 
@@ -45,24 +46,8 @@ class MemoryBytes : public ByteSource {
     Bytes bytes_;
 };
 
-// The records as the program keeps them, from entries as a test changes
-// them, and back.
-WrittenEntries Packed(const std::vector<WrittenEntry>& entries) {
-    WrittenEntries packed;
-    for (const WrittenEntry& entry : entries) {
-        packed.Add(entry);
-    }
-    return packed;
-}
-
-std::vector<WrittenEntry> Unpacked(const WrittenEntries& packed) {
-    std::vector<WrittenEntry> entries;
-    WrittenEntries::Reader reader = packed.From(0);
-    while (const WrittenEntry* entry = reader.Next()) {
-        entries.push_back(*entry);
-    }
-    return entries;
-}
+using testing::Packed;
+using testing::Unpacked;
 
 struct Written {
     Bytes archive;

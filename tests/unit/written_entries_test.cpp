@@ -1,4 +1,5 @@
 #include "archive/written_entries.h"
+#include "written_records.h"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +13,12 @@
 namespace kelzar {
 namespace {
 
+using testing::Packed;
+using testing::Unpacked;
+
 auto Fields(const WrittenEntry& e) {
     return std::tie(e.name, e.compressedSize, e.uncompressedSize, e.localOffset, e.checkedDataAt,
                     e.dosDateTime, e.crc, e.method, e.utf8Flag, e.zip64);
-}
-
-std::vector<WrittenEntry> ReadFrom(const WrittenEntries& packed, std::size_t first) {
-    std::vector<WrittenEntry> entries;
-    WrittenEntries::Reader reader = packed.From(first);
-    while (const WrittenEntry* entry = reader.Next()) {
-        entries.push_back(*entry);
-    }
-    return entries;
 }
 
 void ExpectSame(const std::vector<WrittenEntry>& want, std::size_t first,
@@ -85,21 +80,13 @@ std::vector<WrittenEntry> Varied(std::size_t count) {
     return entries;
 }
 
-WrittenEntries Packed(const std::vector<WrittenEntry>& entries) {
-    WrittenEntries packed;
-    for (const WrittenEntry& entry : entries) {
-        packed.Add(entry);
-    }
-    return packed;
-}
-
 TEST(WrittenEntries, GivesBackWhatWasAddedFromAnyEntryOn) {
     const std::vector<WrittenEntry> entries = Varied(300);
     const WrittenEntries packed = Packed(entries);
     EXPECT_EQ(packed.Count(), entries.size());
     // Group starts and ends, the entry past the huge name, the last, past it.
     for (std::size_t first : {0, 1, 6, 63, 64, 65, 128, 200, 299, 300, 1000}) {
-        ExpectSame(entries, first, ReadFrom(packed, first));
+        ExpectSame(entries, first, Unpacked(packed, first));
     }
 }
 
@@ -129,7 +116,7 @@ TEST(WrittenEntries, MarksInAnyOrderWhileEntriesAreAdded) {
         entries[i].checkedDataAt = entries[i].localOffset + 1;
         ASSERT_TRUE(packed.MarkChecked(i, *entries[i].checkedDataAt)) << i;
     }
-    ExpectSame(entries, 0, ReadFrom(packed, 0));
+    ExpectSame(entries, 0, Unpacked(packed, 0));
 }
 
 TEST(WrittenEntries, RefusesMarksThatCannotBeTheEntrys) {
@@ -145,7 +132,7 @@ TEST(WrittenEntries, RefusesMarksThatCannotBeTheEntrys) {
         EXPECT_FALSE(packed.MarkChecked(c.index, c.dataAt)) << c.index << " at " << c.dataAt;
     }
     // None of them changed anything.
-    ExpectSame(entries, 0, ReadFrom(packed, 0));
+    ExpectSame(entries, 0, Unpacked(packed, 0));
 }
 
 } // namespace
