@@ -75,8 +75,6 @@ class InputFile {
   public:
     static Result<InputFile> Open(const std::string& path);
 
-    // Bytes read (0 at the end).
-    Result<std::size_t> Read(void* buffer, std::size_t size);
     // The size the file has now, asked through the handle: a folder listing
     // can report a size that lags behind the file's (a file another program
     // is writing), so what is stored is measured here.

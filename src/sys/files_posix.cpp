@@ -42,10 +42,8 @@ int OpenTracked(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// Reads at the descriptor's position, or at `at` when given one, with the
-// faults set for the file's path.
-Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size,
-                                std::optional<std::uint64_t> at = std::nullopt) {
+// Reads at `at`, with the faults set for the file's path.
+Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size, std::uint64_t at) {
     std::string path;
     {
         std::lock_guard lock(Get().mutex);
@@ -59,7 +57,7 @@ Result<std::size_t> ReadTracked(int fd, void* buffer, std::size_t size,
             size = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
         }
     }
-    ssize_t got = at ? pread(fd, buffer, size, static_cast<off_t>(*at)) : read(fd, buffer, size);
+    ssize_t got = pread(fd, buffer, size, static_cast<off_t>(at));
     if (got < 0) {
         return Errno("read", path);
     }
@@ -186,10 +184,6 @@ Result<InputFile> InputFile::Open(const std::string& path) {
         return Errno("open", path);
     }
     return InputFile{UniqueFile(ToHandle(fd)), path};
-}
-
-Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
-    return ReadTracked(Fd(handle_.Get()), buffer, size);
 }
 
 Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {

@@ -215,14 +215,6 @@ Result<InputFile> InputFile::Open(const std::string& path) {
     return InputFile(std::move(*handle), path);
 }
 
-Result<std::size_t> InputFile::Read(void* buffer, std::size_t size) {
-    DWORD read = 0;
-    if (!ReadFile(handle_.Get(), buffer, Piece(size), &read, nullptr)) {
-        return LastFailure("read", path_);
-    }
-    return static_cast<std::size_t>(read);
-}
-
 Status InputFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
     const DWORD error = ReadWholeAt(handle_.Get(), *positionLock_, offset, buffer, size);
     if (error == ERROR_HANDLE_EOF) {
