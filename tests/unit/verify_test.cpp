@@ -565,6 +565,10 @@ struct KeptCase {
     std::size_t behind; // entries the file lags behind the copy
     bool allAtLast;     // the whole file reached once the last entry is copied
     std::size_t marked; // of the entries, the first found sound meanwhile
+    // Marks beyond those that may come or not: with the whole file reached
+    // before the last entry is followed, the checking thread may take one
+    // entry off a full queue first, and the last entry then finds room.
+    std::size_t mayAlso = 0;
 };
 
 class KeptCheckReads : public ::testing::TestWithParam<KeptCase> {};
@@ -583,7 +587,8 @@ TEST_P(KeptCheckReads, TheEntriesThatReachedTheFile) {
     };
     KeptRun run = CheckWhileCopying(written, reach, c.marked);
     ASSERT_TRUE(run.status) << c.what << ": " << run.status.Why().operation;
-    EXPECT_EQ(CountMarked(run.entries), c.marked) << c.what;
+    EXPECT_GE(CountMarked(run.entries), c.marked) << c.what;
+    EXPECT_LE(CountMarked(run.entries), c.marked + c.mayAlso) << c.what;
     for (std::size_t i = 0; i < c.marked; ++i) {
         const WrittenEntry& e = run.entries[i];
         ASSERT_EQ(e.checkedDataAt, EndOf(e) - e.compressedSize) << c.what << ", entry " << i;
@@ -600,7 +605,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Those past the most that wait are left to the final
                       // read-back.
                       KeptCase{"10,000 entries, on the file only with the last", 10'000, 10'000,
-                               true, 4'096}));
+                               true, 4'096, 1}));
 
 TEST(KeptCheck, StopsTheCopyAtAnEntryThatIsNotSound) {
     const Written sound = WriteArchive();
